@@ -1,0 +1,78 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace corvid {
+
+enum class ReadStatus {
+    Ok,       // the wanted bytes / line are there
+    Timeout,  // the time limit ran out first; buffered bytes stay buffered
+    Closed,   // the peer closed, the socket was shut down, or a socket error
+    TooLong,  // a line exceeded the limit
+};
+
+// A blocking TCP connection of our own (POSIX sockets, not QTcpSocket):
+// one input buffer, one write lock, every wait with a time limit, and
+// shutdown() from any thread to wake a blocked reader. Move-only; the
+// socket is closed by the destructor.
+class TcpConnection {
+public:
+    static constexpr int kNoLimit = -1;
+
+    TcpConnection() = default;
+    explicit TcpConnection(int fd);  // adopts an accepted socket
+    ~TcpConnection();
+    TcpConnection(TcpConnection&& other) noexcept;
+    TcpConnection& operator=(TcpConnection&& other) noexcept;
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+
+    // Connects to host (dotted address or name) within timeoutMs.
+    bool connectTo(const QString& host, quint16 port, int timeoutMs, QString* error = nullptr);
+
+    // True while the socket is open and neither side has been seen closing.
+    bool isOpen() const;
+
+    // One line up to LF (LF and a CR right before it dropped). Waits at most
+    // timeoutMs for the whole line (kNoLimit = no limit). A line longer than
+    // maxLen bytes before its LF fails with TooLong.
+    ReadStatus readLine(QByteArray& line, int timeoutMs, int maxLen = 16384);
+    // Up to maxBytes (buffered bytes first, then one recv); waits at most
+    // timeoutMs for the first byte. Appends to out.
+    ReadStatus readSome(QByteArray& out, qint64 maxBytes, int timeoutMs);
+    // Number of bytes already received and not yet taken.
+    qint64 bufferedBytes() const;
+
+    // Sends everything (retries partial writes and EINTR, never raises SIGPIPE).
+    bool writeAll(const char* data, qint64 size);
+    bool writeAll(const QByteArray& data) { return writeAll(data.constData(), data.size()); }
+
+    // Held across a header block and its body so that no other thread's
+    // write lands in between. writeAll takes it too (it is recursive).
+    std::unique_lock<std::recursive_mutex> lockWrites() { return std::unique_lock(writeMutex_); }
+
+    // Thread-safe: wakes any blocked reader/writer; later reads report Closed.
+    void shutdown();
+    // Owner only: shuts down and releases the socket.
+    void close();
+
+    QString peerAddress() const;
+    quint16 peerPort() const;
+    quint16 localPort() const;
+    int fd() const { return fd_; }
+
+private:
+    ReadStatus fill(int timeoutMs);  // one recv into the input buffer
+
+    int fd_ = -1;
+    std::atomic<bool> open_{false};
+    QByteArray in_;        // received, not yet taken
+    qsizetype inPos_ = 0;  // start of the untaken bytes in in_
+    std::recursive_mutex writeMutex_;
+};
+
+} // namespace corvid

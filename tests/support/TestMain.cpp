@@ -1,0 +1,19 @@
+// Runs GoogleTest inside a Qt application object so that tests can use event
+// loops and queued signals; the widget tests get a (headless) QApplication.
+#include <gtest/gtest.h>
+#ifdef CORVID_TEST_WIDGETS
+#include <QApplication>
+using TestApp = QApplication;
+#else
+#include <QCoreApplication>
+using TestApp = QCoreApplication;
+#endif
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestApp app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
