@@ -1,0 +1,31 @@
+#include "BuildConfig.h"
+#include "core/settings/AppSettings.h"
+#include "gui/session/TForm1.h"
+
+#include <QApplication>
+#include <QFont>
+#include <csignal>
+
+int main(int argc, char** argv)
+{
+    // A peer that closes mid-write must not kill the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvid"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVID_VERSION_STRING));
+    // The default log font is a Windows face; show it with the Japanese
+    // Gothic font installed here.
+    QFont::insertSubstitutions(QStringLiteral("MS UI GOTHIC"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
+    QFont::insertSubstitutions(QStringLiteral("MS UI Gothic"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
+
+    int rc = 0;
+    {
+        // The window goes first at exit: it joins its session threads before
+        // the application object is destroyed.
+        corvid::TForm1 form1(corvid::AppSettings::defaultFilePath());
+        form1.show();
+        rc = QApplication::exec();
+    }
+    return rc;
+}

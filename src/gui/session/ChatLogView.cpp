@@ -1,0 +1,233 @@
+#include "gui/session/ChatLogView.h"
+
+#include "core/session/ChatLog.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextEdit>
+
+namespace corvid {
+
+ChatLogView::ChatLogView(QWidget* parent)
+    : QTextBrowser(parent)
+    , openExternal_(&ChatLogView::OpenExternal)
+    , cursor_(document())
+{
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    // The log only grows; an undo history of it would only cost memory.
+    document()->setUndoRedoEnabled(false);
+    connect(this, &QTextBrowser::anchorClicked, this, &ChatLogView::onAnchorClicked);
+    installEditMenu(this);
+    setPageStyle(ChatLogStyle{});
+}
+
+ChatLogView::~ChatLogView()
+{
+    if (log_)
+        log_->setRenderer(nullptr);
+}
+
+void ChatLogView::setLog(ChatLog* log)
+{
+    if (log_)
+        log_->setRenderer(nullptr);
+    log_ = log;
+    if (!log)
+        return;
+    log->setRenderer(this);
+    QMetaObject::invokeMethod(log, &ChatLog::WBDocumentComplete, Qt::QueuedConnection);
+}
+
+void ChatLogView::setPageStyle(const ChatLogStyle& style)
+{
+    // The default log font names a Windows font; show it with the Japanese
+    // gothic face installed here.
+    static const bool substituted = [] {
+        QFont::insertSubstitutions(QStringLiteral("MS UI GOTHIC"),
+                                   { QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic") });
+        return true;
+    }();
+    Q_UNUSED(substituted);
+
+    // Body rules of the page's style sheet do not reach inserted HTML: the
+    // background, system colour and font go through palette and font.
+    QPalette pal = palette();
+    const QColor background(style.formColor);
+    const QColor text(style.sysColor);
+    const QColor link(style.linkColor);
+    if (background.isValid())
+        pal.setColor(QPalette::Base, background);
+    if (text.isValid())
+        pal.setColor(QPalette::Text, text);
+    if (link.isValid()) {
+        pal.setColor(QPalette::Link, link);
+        pal.setColor(QPalette::LinkVisited, link);
+    }
+    setPalette(pal);
+
+    QFont font;
+    font.setFamilies({ style.fontName, QStringLiteral("arial"), QStringLiteral("helvetica") });
+    if (style.fontSize > 0)
+        font.setPointSize(style.fontSize);
+    document()->setDefaultFont(font);
+    document()->setDocumentMargin(10);
+    document()->setDefaultStyleSheet(QStringLiteral("a:link{ color: %1;} #User{ color: %2;} #Recv{ color: %3;}")
+                                         .arg(style.linkColor, style.userColor, style.recvColor));
+    blockFormat_.setLineHeight(120, QTextBlockFormat::ProportionalHeight);
+}
+
+void ChatLogView::writeHtml(const QString& text)
+{
+    const QStringList fragments = ChatLog::lineFragments(text);
+    if (fragments.isEmpty())
+        return;
+    cursor_.movePosition(QTextCursor::End);
+    cursor_.beginEditBlock(); // one layout pass for a burst of lines
+    for (const QString& fragment : fragments) {
+        QString html = fragment;
+        // The block ends the line; a trailing <br> would add an empty row.
+        if (html.endsWith(u"<br>"))
+            html.chop(4);
+        if (document()->isEmpty())
+            cursor_.setBlockFormat(blockFormat_);
+        else
+            cursor_.insertBlock(blockFormat_, QTextCharFormat());
+        cursor_.insertHtml(html);
+        const int anchor = ChatLog::fragmentAnchor(fragment);
+        if (anchor >= 0)
+            anchorBlocks_.insert(anchor, cursor_.blockNumber());
+    }
+    cursor_.endEditBlock();
+}
+
+void ChatLogView::scrollToLine(int anchor)
+{
+    QScrollBar* bar = verticalScrollBar();
+    const auto it = anchorBlocks_.constFind(anchor);
+    if (it == anchorBlocks_.constEnd()) {
+        bar->setValue(bar->maximum());
+        return;
+    }
+    // The line's top at the top of the view, as far as the page reaches.
+    const QTextBlock block = document()->findBlockByNumber(it.value());
+    const int top = qRound(document()->documentLayout()->blockBoundingRect(block).top());
+    bar->setValue(qMin(top, bar->maximum()));
+}
+
+void ChatLogView::setOpenExternal(OpenHandler handler)
+{
+    openExternal_ = handler ? std::move(handler) : OpenHandler(&ChatLogView::OpenExternal);
+}
+
+void ChatLogView::OpenExternal(const QUrl& target)
+{
+    QDesktopServices::openUrl(target);
+}
+
+bool ChatLogView::isAllowedLink(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"http" || scheme == u"https" || scheme == u"ftp");
+}
+
+void ChatLogView::onAnchorClicked(const QUrl& url)
+{
+    // The page holds only web links; anything else is not ours to open.
+    if (isAllowedLink(url))
+        openExternal_(url);
+}
+
+QVariant ChatLogView::loadResource(int type, const QUrl& name)
+{
+    Q_UNUSED(type);
+    emit resourceRefused(name);
+    // A valid but empty value: a null one would let the document read a
+    // local file by itself.
+    return QVariant(QByteArray());
+}
+
+void ChatLogView::reload()
+{
+}
+
+void ChatLogView::doSetSource(const QUrl& name, QTextDocument::ResourceType type)
+{
+    Q_UNUSED(name);
+    Q_UNUSED(type);
+}
+
+void ChatLogView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F5) {
+        event->accept();
+        return;
+    }
+    QTextBrowser::keyPressEvent(event);
+}
+
+QMenu* ChatLogView::buildEditMenu(QTextEdit* target, QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    QAction* cut = menu->addAction(QStringLiteral("切り取り(&T)"));
+    QAction* copy = menu->addAction(QStringLiteral("コピー(&C)"));
+    QAction* paste = menu->addAction(QStringLiteral("貼り付け(&P)"));
+    if (target->isReadOnly()) {
+        cut->setEnabled(false);
+        copy->setEnabled(true);
+        paste->setEnabled(false);
+    } else {
+        const bool selected = target->textCursor().hasSelection();
+        const QMimeData* clip = QApplication::clipboard()->mimeData();
+        cut->setEnabled(selected);
+        copy->setEnabled(selected);
+        paste->setEnabled(clip && clip->hasText());
+    }
+    QPointer<QTextEdit> edit(target);
+    QObject::connect(cut, &QAction::triggered, menu, [edit] {
+        if (edit)
+            edit->cut();
+    });
+    QObject::connect(copy, &QAction::triggered, menu, [edit] {
+        if (edit)
+            edit->copy();
+    });
+    QObject::connect(paste, &QAction::triggered, menu, [edit] {
+        if (edit)
+            edit->paste();
+    });
+    return menu;
+}
+
+void ChatLogView::installEditMenu(QTextEdit* target)
+{
+    target->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(target, &QWidget::customContextMenuRequested, target, [target](const QPoint& pos) {
+        QMenu* menu = buildEditMenu(target, target);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        // A scroll area reports the position in its viewport's coordinates.
+        menu->popup(target->viewport()->mapToGlobal(pos));
+    });
+}
+
+void ChatLogView::applyInputColors(QTextEdit* edit, const QString& background, const QString& text)
+{
+    QPalette pal = edit->palette();
+    const QColor bg(background);
+    const QColor fg(text);
+    if (bg.isValid())
+        pal.setColor(QPalette::Base, bg);
+    if (fg.isValid())
+        pal.setColor(QPalette::Text, fg);
+    edit->setPalette(pal);
+}
+
+} // namespace corvid

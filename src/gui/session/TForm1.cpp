@@ -1,0 +1,445 @@
+#include "gui/session/TForm1.h"
+
+#include "BuildConfig.h"
+#include "core/netenv/AddressDiscovery.h"
+#include "core/netenv/NetworkEnvironment.h"
+#include "core/protocol/SjisCodec.h"
+#include "core/session/ChatLog.h"
+#include "core/session/HtmlText.h"
+#include "core/settings/AppSettings.h"
+#include "core/settings/IniFile.h"
+#include "gui/session/ChatLogView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace corvid {
+
+namespace {
+QToolButton* makeToolButton(QWidget* parent, const char* objectName, const QString& hint, const char* icon,
+                            bool checkable)
+{
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QString::fromLatin1(objectName));
+    b->setIcon(QIcon(QString::fromLatin1(icon)));
+    b->setToolTip(hint);
+    b->setAccessibleName(hint);
+    b->setCheckable(checkable);
+    b->setAutoRaise(true);
+    return b;
+}
+} // namespace
+
+TForm1::TForm1(const QString& settingsPath, QWidget* parent)
+    : QMainWindow(parent)
+    , settingsPath_(settingsPath)
+    , log_(std::make_unique<ChatLog>())
+    , session_(std::make_unique<SessionController>(*log_))
+{
+    setObjectName(QStringLiteral("TForm1"));
+    setWindowTitle(QString::fromLatin1(SessionController::kAppTitle));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/corvid.svg")));
+    buildLayout();
+    buildMenus();
+
+    connect(session_.get(), &SessionController::titleChanged, this, &TForm1::setTitle);
+    connect(session_.get(), &SessionController::connectionStateChanged, this, &TForm1::UpdateConnectionControls);
+    connect(session_.get(), &SessionController::clientDisconnected, this, [this] { btClient->setChecked(false); });
+    connect(session_.get(), &SessionController::recentPeersChanged, this, &TForm1::rebuildRecentMenu);
+
+    FormCreate();
+    UpdateConnectionControls();
+}
+
+TForm1::~TForm1()
+{
+    // Fixed order: the window stops taking input, the session's threads are
+    // joined, and only then the log they write to goes away.
+    session_->shutdown();
+    log_->detachView();
+}
+
+void TForm1::buildLayout()
+{
+    auto* bar1 = addToolBar(QStringLiteral("ToolBar1"));
+    bar1->setObjectName(QStringLiteral("ToolBar1"));
+    bar1->setMovable(false);
+    btClient = makeToolButton(bar1, "btClient", QStringLiteral("接続"), ":/icons/connect.svg", true);
+    btServer = makeToolButton(bar1, "btServer", QStringLiteral("サーバ起動"), ":/icons/server.svg", true);
+    btTrans = makeToolButton(bar1, "btTrans", QStringLiteral("ファイル送信"), ":/icons/transfer.svg", true);
+    btTools = makeToolButton(bar1, "btTools", QStringLiteral("ツール"), ":/icons/tools.svg", false);
+    btInfo = makeToolButton(bar1, "btInfo", QStringLiteral("Info"), ":/icons/info.svg", false);
+    bar1->addWidget(btClient);
+    bar1->addWidget(btServer);
+    bar1->addSeparator();
+    bar1->addWidget(btTrans);
+    bar1->addWidget(btTools);
+    bar1->addWidget(btInfo);
+    connect(btClient, &QToolButton::clicked, this, &TForm1::btClientClick);
+    connect(btServer, &QToolButton::clicked, this, &TForm1::btServerClick);
+    connect(btTrans, &QToolButton::clicked, this, &TForm1::btTransClick);
+
+    addToolBarBreak();
+    auto* bar2 = addToolBar(QStringLiteral("ToolBar2"));
+    bar2->setObjectName(QStringLiteral("ToolBar2"));
+    bar2->setMovable(false);
+    btMenu = makeToolButton(bar2, "btMenu", QStringLiteral("履歴"), ":/icons/recent.svg", false);
+    btMenu->setPopupMode(QToolButton::InstantPopup);
+    recentMenu_ = new QMenu(btMenu);
+    recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
+    btMenu->setMenu(recentMenu_);
+    edIP = new QLineEdit(QStringLiteral("127.0.0.1"), bar2);
+    edIP->setObjectName(QStringLiteral("edIP"));
+    edIP->setAttribute(Qt::WA_InputMethodEnabled, false);
+    edIP->setAccessibleName(QStringLiteral("IP"));
+    edPort = new QLineEdit(QStringLiteral("6256"), bar2);
+    edPort->setObjectName(QStringLiteral("edPort"));
+    edPort->setAttribute(Qt::WA_InputMethodEnabled, false);
+    edPort->setAccessibleName(QStringLiteral("Port"));
+    edPort->setMaximumWidth(60);
+    edPort->installEventFilter(this);
+    connect(edPort, &QLineEdit::textChanged, this, &TForm1::edPortChange);
+    bar2->addWidget(btMenu);
+    bar2->addWidget(new QLabel(QStringLiteral("IP"), bar2));
+    bar2->addWidget(edIP);
+    bar2->addWidget(new QLabel(QStringLiteral(" Port"), bar2));
+    bar2->addWidget(edPort);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel3 = new QWidget(central);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    auto* panelLayout = new QHBoxLayout(Panel3);
+    panelLayout->setContentsMargins(4, 2, 4, 2);
+    Label3 = new QLabel(QStringLiteral("<u>ファイルリストを受信しました</u>"), Panel3);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setCursor(Qt::PointingHandCursor);
+    panelLayout->addWidget(Label3);
+    Panel3->hide();
+    layout->addWidget(Panel3);
+
+    splitter_ = new QSplitter(Qt::Vertical, central);
+    splitter_->setObjectName(QStringLiteral("Splitter1"));
+    splitter_->setChildrenCollapsible(false);
+    WB = new ChatLogView(splitter_);
+    WB->setObjectName(QStringLiteral("WB"));
+    WB->setMinimumSize(30, 30);
+    reInput = new QTextEdit(splitter_);
+    reInput->setObjectName(QStringLiteral("reInput"));
+    reInput->setAcceptRichText(false);
+    reInput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    reInput->installEventFilter(this);
+    splitter_->addWidget(WB);
+    splitter_->addWidget(reInput);
+    splitter_->setStretchFactor(0, 1);
+    splitter_->setStretchFactor(1, 0);
+    layout->addWidget(splitter_, 1);
+    setCentralWidget(central);
+
+    const int widths[3] = {100, 88, 50};
+    for (int i = 0; i < 3; ++i) {
+        statusPanels_[i] = new QLabel(this);
+        statusPanels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        statusPanels_[i]->setFixedWidth(widths[i]);
+        statusBar()->addWidget(statusPanels_[i], i == 2 ? 1 : 0);
+    }
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+}
+
+void TForm1::buildMenus()
+{
+    auto* tools = new QMenu(btTools);
+    auto* wan = tools->addAction(QStringLiteral("WAN側IPをコピー(&W)"), this, &TForm1::WANIPW1Click);
+    wan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    auto* lan = tools->addAction(QStringLiteral("LAN側IPをコピー(&L)"), this, &TForm1::LANIPL1Click);
+    lan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    tools->addSeparator();
+    // The options dialog arrives with its own window; until then the entry
+    // is shown disabled rather than doing nothing.
+    auto* options = tools->addAction(QStringLiteral("オプション(&O)"));
+    options->setEnabled(false);
+    btTools->setMenu(tools);
+    btTools->setPopupMode(QToolButton::InstantPopup);
+    // The short cuts work anywhere in the window, also with the menu closed.
+    for (QAction* a : {wan, lan}) {
+        a->setShortcutContext(Qt::WindowShortcut);
+        addAction(a);
+    }
+
+    auto* info = new QMenu(btInfo);
+    info->addAction(QStringLiteral("オンラインヘルプ(&H)"), this, [] {
+        const QString maker = QStringLiteral(CORVID_MAKER_URL);
+        if (!maker.isEmpty())
+            ChatLogView::OpenExternal(QUrl(maker + QStringLiteral("help_corvid.html")));
+    });
+    auto* about = info->addAction(QStringLiteral("バージョン情報(&A)..."));
+    about->setEnabled(false);  // the about box comes with its own window
+    btInfo->setMenu(info);
+    btInfo->setPopupMode(QToolButton::InstantPopup);
+}
+
+// ---- connection controls --------------------------------------------------
+
+void TForm1::btClientClick()
+{
+    if (session_->isClientConnected()) {
+        session_->disconnectClient();
+        return;
+    }
+    if (edIP->text().isEmpty() || edPort->text().isEmpty() || session_->userName().isEmpty()) {
+        QMessageBox::information(this, windowTitle(), QStringLiteral("ユーザー名、接続先のIP、ポートを入力してください"));
+        btClient->setChecked(false);
+        UpdateConnectionControls();
+        return;
+    }
+    if (!btClient->isChecked())
+        return;
+    UpdateConnectionControls();
+    const auto outcome = session_->connectToPeer(edIP->text(), edPort->text());
+    if (outcome != SessionController::ConnectOutcome::Connected) {
+        btClient->setChecked(false);
+        UpdateConnectionControls();
+    }
+}
+
+void TForm1::btServerClick()
+{
+    if (session_->isListening()) {
+        session_->stopServer();
+        btServer->setChecked(false);
+        UpdateConnectionControls();
+        log_->AddLogLine(QStringLiteral("サーバ停止"), LineSys);
+        return;
+    }
+    if (!session_->startServer(listenPort_)) {
+        // Typically the port cannot be bound: the button pops up, no message.
+        btServer->setChecked(false);
+        UpdateConnectionControls();
+        return;
+    }
+    btServer->setChecked(true);
+    UpdateConnectionControls();
+    // The port mapping on the router joins here once the router client
+    // exists; without a router found at start-up nothing is mapped.
+    log_->AddLogLine(QStringLiteral("サーバ起動"), LineSys);
+}
+
+void TForm1::UpdateConnectionControls()
+{
+    const bool clientDown = btClient->isChecked();
+    const bool serverDown = btServer->isChecked();
+    edIP->setEnabled(!clientDown && !serverDown);
+    edPort->setEnabled(!clientDown && !serverDown);
+    btMenu->setEnabled(!clientDown && !serverDown);
+    btServer->setEnabled(!clientDown);
+    btClient->setEnabled(!serverDown);
+    session_->setServerMode(serverDown);
+}
+
+bool TForm1::edPortKeyPress(int key, const QString& text)
+{
+    // Digits and backspace pass; every other typed character is discarded.
+    if (key == Qt::Key_Backspace)
+        return true;
+    if (text.isEmpty())
+        return true;  // navigation and editing keys carry no character
+    return text.size() == 1 && text.at(0) >= QLatin1Char('0') && text.at(0) <= QLatin1Char('9');
+}
+
+void TForm1::edPortChange(const QString& text)
+{
+    if (text.isEmpty() || text == QLatin1String("0"))
+        return;
+    bool ok = false;
+    const uint port = text.toUInt(&ok);
+    if (ok && port > 0 && port <= 65535)
+        listenPort_ = quint16(port);
+}
+
+void TForm1::AddRecentPeer(const QString& entry)
+{
+    session_->recentPeers().AddRecentPeer(entry);
+    rebuildRecentMenu();
+}
+
+void TForm1::rebuildRecentMenu()
+{
+    recentMenu_->clear();
+    for (const QString& entry : session_->recentPeers().entries()) {
+        // Captions are shown exactly as stored: no accelerator characters.
+        QString caption = entry;
+        caption.replace(QLatin1Char('&'), QLatin1String("&&"));
+        recentMenu_->addAction(caption, this, [this, entry] { RecentPeerClick(entry); });
+    }
+}
+
+void TForm1::RecentPeerClick(const QString& entry)
+{
+    QString host;
+    QString port;
+    RecentPeers::SplitEntry(entry, host, port);
+    edIP->setText(host);
+    edPort->setText(port);
+}
+
+void TForm1::setTitle(const QString& title)
+{
+    setWindowTitle(title);
+    QGuiApplication::setApplicationDisplayName(title);
+}
+
+void TForm1::btTransClick()
+{
+    // The transfer window joins here once it exists.
+}
+
+// ---- addresses ------------------------------------------------------------
+
+void TForm1::WANIPW1Click()
+{
+    QGuiApplication::clipboard()->setText(wanAddress_);
+}
+
+void TForm1::LANIPL1Click()
+{
+    QGuiApplication::clipboard()->setText(AddressDiscovery::GetLocalAddress());
+}
+
+// ---- events ---------------------------------------------------------------
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == edPort && !edPortKeyPress(key->key(), key->text()))
+            return true;
+        if (watched == reInput && reInputKeyPress(key))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- start-up and shut-down -------------------------------------------------
+
+void TForm1::FormCreate()
+{
+    AppSettings& s = AppSettings::instance();
+    IniFile ini(settingsPath_);
+
+    const WindowBounds b = AppSettings::loadMainForm(ini);
+    setGeometry(b.Left, b.Top, b.Width, b.Height);
+    // Alpha/AlphaValue: translucency is applied by the notifications code.
+    if (ini.readBool(QStringLiteral("Option"), QStringLiteral("Alpha"), false)) {
+        const int alpha = ini.readInteger(QStringLiteral("Option"), QStringLiteral("AlphaValue"), 255);
+        setWindowOpacity(qBound(55, alpha, 255) / 255.0);
+    }
+    const QString exeDir = AppSettings::executableDir();
+    s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
+    reInput->setFixedHeight(qMax(1, s.InputHeight));
+    session_->setUserName(s.UserName);
+
+    for (const QString& entry : AppSettings::loadRecentPeers(ini))
+        session_->recentPeers().AddRecentPeer(entry);
+
+    wanAddress_ = AddressDiscovery::GetLocalAddress();
+    // UPnP discovery replaces the WAN address here once the router client
+    // exists; until then the LAN address is the best answer we have.
+    NetworkEnvironment::setWanAddress(wanAddress_);
+
+    statusPanels_[0]->setText(s.UserName);
+    statusPanels_[1]->setText(AddressDiscovery::GetLocalAddress());
+
+    session_->recentPeers().convertOldEntries();
+    rebuildRecentMenu();
+    if (!session_->recentPeers().entries().isEmpty())
+        RecentPeerClick(session_->recentPeers().entries().first());
+
+    applyLogAppearance();
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_)
+        return;
+    shown_ = true;
+    Panel3->hide();
+    // The update check starts here once it exists (VerCheck).
+}
+
+bool TForm1::FormCloseQuery()
+{
+    if (!session_->hasServerSession())
+        return true;
+    QMessageBox::warning(this, QGuiApplication::applicationDisplayName(), QStringLiteral("サーバ起動中は終了できません"));
+    return false;
+}
+
+void TForm1::FormClose()
+{
+    IniFile ini(settingsPath_);
+    QString error;
+    const QRect g = geometry();
+    bool ok = AppSettings::saveMainForm(ini, WindowBounds{g.left(), g.top(), g.height(), g.width()}, &error);
+    // The transfer window's [State] is written here once that window exists.
+    if (ok)
+        ok = AppSettings::saveRecentPeers(ini, session_->recentPeers().entries(), &error);
+    if (!ok)
+        QMessageBox::critical(this, windowTitle(), error);
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+// ---- chat input -----------------------------------------------------------
+
+bool TForm1::reInputKeyPress(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    if (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) {
+        // Ctrl+Enter is the typed line break.
+        reInput->textCursor().insertText(QStringLiteral("\n"));
+        return true;
+    }
+    // Enter is never inserted.
+    const QString text = reInput->toPlainText();
+    if (text.isEmpty())
+        return true;
+    if (!session_->hasSessionConnection())
+        return true;  // nothing connected: the text stays for later
+    SendChatMessage(text);
+    return true;
+}
+
+void TForm1::SendChatMessage(const QString& text)
+{
+    if (session_->SendChatMessage(text))
+        reInput->clear();
+}

@@ -1,0 +1,220 @@
+#include "core/protocol/TcpListener.h"
+#include "core/session/SessionController.h"
+#include "core/settings/IniFile.h"
+#include "gui/session/ChatLogView.h"
+#include "gui/session/TForm1.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace corvid;
+
+namespace {
+
+constexpr int kWaitMs = 8000;
+
+quint16 freePort()
+{
+    TcpListener l;
+    EXPECT_TRUE(l.listen(0));
+    return l.port();
+}
+
+// One main window with its own folder and corvid.ini.
+struct Instance {
+    QTemporaryDir dir;
+    std::unique_ptr<TForm1> form;
+
+    explicit Instance(const QString& name, const QStringList& extra = {})
+    {
+        IniFile ini(dir.filePath(QStringLiteral("corvid.ini")));
+        ini.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false);
+        ini.writeBool(QStringLiteral("Option"), QStringLiteral("VerCheck"), false);
+        ini.writeString(QStringLiteral("Option"), QStringLiteral("UserName"), name);
+        ini.writeString(QStringLiteral("Option"), QStringLiteral("RecvDir"), dir.path() + QLatin1Char('/'));
+        for (int i = 0; i + 2 < extra.size(); i += 3)
+            ini.writeString(extra[i], extra[i + 1], extra[i + 2]);
+        form = std::make_unique<TForm1>(ini.path());
+        form->show();
+    }
+    template <typename T> T* child(const char* name) { return form->findChild<T*>(QString::fromLatin1(name)); }
+    QToolButton* button(const char* name) { return child<QToolButton>(name); }
+    QLineEdit* edit(const char* name) { return child<QLineEdit>(name); }
+    QString logText() { return child<ChatLogView>("WB")->toPlainText(); }
+};
+
+// Answers the next modal message box and remembers its text.
+QString answerNextMessageBox(const std::function<void()>& action)
+{
+    QString text;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            box->close();
+        }
+    });
+    poll.start();
+    action();
+    return text;
+}
+
+} // namespace
+
+TEST(MainWindow, ControlsCarryNamesAndHints)
+{
+    Instance a(QStringLiteral("Aki"));
+    for (const char* name : {"btClient", "btServer", "btTrans", "btMenu"}) {
+        QToolButton* b = a.button(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_FALSE(b->toolTip().isEmpty()) << name;
+        EXPECT_EQ(b->accessibleName(), b->toolTip()) << name;
+        EXPECT_FALSE(b->icon().isNull()) << name;
+    }
+    EXPECT_EQ(a.button("btClient")->toolTip(), QStringLiteral("接続"));
+    EXPECT_EQ(a.button("btServer")->toolTip(), QStringLiteral("サーバ起動"));
+    EXPECT_EQ(a.edit("edIP")->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(a.edit("edPort")->text(), QStringLiteral("6256"));
+    EXPECT_EQ(a.form->windowTitle(), QStringLiteral("Corvid"));
+    EXPECT_EQ(a.form->listeningPort(), 6256);
+}
+
+TEST(MainWindow, PortBoxTakesDigitsOnlyAndZeroKeepsThePort)
+{
+    Instance a(QStringLiteral("Aki"));
+    QLineEdit* port = a.edit("edPort");
+    port->clear();
+    QTest::keyClicks(port, QStringLiteral("7a0b0c1"));
+    EXPECT_EQ(port->text(), QStringLiteral("7001"));
+    EXPECT_EQ(a.form->listeningPort(), 7001);
+    port->setText(QStringLiteral("0"));
+    EXPECT_EQ(a.form->listeningPort(), 7001);
+    port->clear();
+    EXPECT_EQ(a.form->listeningPort(), 7001);
+}
+
+TEST(MainWindow, TwoWindowsConnectAThirdIsRefusedAndDisconnectIsSeen)
+{
+    const QString port = QString::number(freePort());
+    Instance a(QStringLiteral("Aki"));
+    Instance b(QStringLiteral("Ben"));
+    Instance c(QStringLiteral("Cho"));
+    a.edit("edPort")->setText(port);
+    QTest::mouseClick(a.button("btServer"), Qt::LeftButton);
+    ASSERT_TRUE(a.button("btServer")->isChecked());
+    EXPECT_FALSE(a.button("btClient")->isEnabled());
+    EXPECT_FALSE(a.edit("edIP")->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("サーバ起動")), kWaitMs);
+
+    b.edit("edIP")->setText(QStringLiteral("127.0.0.1"));
+    b.edit("edPort")->setText(port);
+    QTest::mouseClick(b.button("btClient"), Qt::LeftButton);
+    EXPECT_TRUE(b.button("btClient")->isChecked());
+    EXPECT_FALSE(b.button("btServer")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(b.form->windowTitle(), QStringLiteral("Aki"), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(a.form->windowTitle(), QStringLiteral("Ben"), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("接続成功")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(b.logText().contains(QStringLiteral("接続成功")), kWaitMs);
+    const QList<QAction*> recent = b.button("btMenu")->menu()->actions();
+    ASSERT_FALSE(recent.isEmpty());
+    EXPECT_EQ(recent.first()->text(), QStringLiteral("127.0.0.1:%1 Aki").arg(port));
+
+    c.edit("edPort")->setText(port);
+    QTest::mouseClick(c.button("btClient"), Qt::LeftButton);
+    EXPECT_FALSE(c.button("btClient")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(c.logText().contains(QStringLiteral("接続失敗")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("接続失敗")), kWaitMs);
+    EXPECT_EQ(a.form->windowTitle(), QStringLiteral("Ben"));
+
+    // Closing is refused while the server has a partner.
+    const QString refusal = answerNextMessageBox([&] { EXPECT_FALSE(a.form->close()); });
+    EXPECT_EQ(refusal, QStringLiteral("サーバ起動中は終了できません"));
+    EXPECT_TRUE(a.form->isVisible());
+
+    QTest::mouseClick(b.button("btClient"), Qt::LeftButton);
+    EXPECT_FALSE(b.button("btClient")->isChecked());
+    EXPECT_TRUE(b.button("btServer")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(b.form->windowTitle(), QStringLiteral("Corvid"), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(a.form->windowTitle(), QStringLiteral("Corvid"), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("切断")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(b.logText().contains(QStringLiteral("切断")), kWaitMs);
+
+    // Without a partner the window closes.
+    EXPECT_TRUE(a.form->close());
+}
+
+TEST(MainWindow, ServerStopIsSeenByTheClientAtItsNextPoll)
+{
+    const QString port = QString::number(freePort());
+    Instance a(QStringLiteral("Aki"));
+    Instance b(QStringLiteral("Ben"));
+    a.edit("edPort")->setText(port);
+    QTest::mouseClick(a.button("btServer"), Qt::LeftButton);
+    b.edit("edPort")->setText(port);
+    QTest::mouseClick(b.button("btClient"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(a.form->windowTitle(), QStringLiteral("Ben"), kWaitMs);
+
+    QTest::mouseClick(a.button("btServer"), Qt::LeftButton);
+    EXPECT_FALSE(a.button("btServer")->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("サーバ停止")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(b.logText().contains(QStringLiteral("切断")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.button("btClient")->isChecked(), kWaitMs);
+    EXPECT_EQ(b.form->windowTitle(), QStringLiteral("Corvid"));
+}
+
+TEST(MainWindow, MissingInputShowsTheMessageBox)
+{
+    Instance b(QStringLiteral("Ben"));
+    b.edit("edIP")->clear();
+    const QString text = answerNextMessageBox([&] { QTest::mouseClick(b.button("btClient"), Qt::LeftButton); });
+    EXPECT_EQ(text, QStringLiteral("ユーザー名、接続先のIP、ポートを入力してください"));
+    EXPECT_FALSE(b.button("btClient")->isChecked());
+}
+
+TEST(MainWindow, PortInUseLeavesTheServerButtonUp)
+{
+    TcpListener blocker;
+    ASSERT_TRUE(blocker.listen(0));
+    Instance a(QStringLiteral("Aki"));
+    a.edit("edPort")->setText(QString::number(blocker.port()));
+    QTest::mouseClick(a.button("btServer"), Qt::LeftButton);
+    EXPECT_FALSE(a.button("btServer")->isChecked());
+    EXPECT_TRUE(a.button("btClient")->isEnabled());
+}
+
+TEST(MainWindow, RecentPeersAreReadConvertedChosenAndWrittenBack)
+{
+    QStringList extra{QStringLiteral("Recently"), QStringLiteral("0"), QStringLiteral("192.168.0.5,6300,Taro"),
+                      QStringLiteral("Recently"), QStringLiteral("1"), QStringLiteral("10.0.0.2:6256 Jiro")};
+    QString iniPath;
+    {
+        Instance a(QStringLiteral("Aki"), extra);
+        iniPath = a.dir.filePath(QStringLiteral("corvid.ini"));
+        EXPECT_EQ(a.edit("edIP")->text(), QStringLiteral("192.168.0.5"));
+        EXPECT_EQ(a.edit("edPort")->text(), QStringLiteral("6300"));
+        EXPECT_EQ(a.form->listeningPort(), 6300);
+        const QList<QAction*> items = a.button("btMenu")->menu()->actions();
+        ASSERT_EQ(items.size(), 2);
+        EXPECT_EQ(items[0]->text(), QStringLiteral("192.168.0.5:6300 Taro"));
+        EXPECT_EQ(items[1]->text(), QStringLiteral("10.0.0.2:6256 Jiro"));
+        items[1]->trigger();
+        EXPECT_EQ(a.edit("edIP")->text(), QStringLiteral("10.0.0.2"));
+        a.form->move(40, 50);
+        ASSERT_TRUE(a.form->close());
+        IniFile ini(iniPath);
+        EXPECT_EQ(ini.readString(QStringLiteral("Recently"), QStringLiteral("0"), QString()),
+                  QStringLiteral("192.168.0.5:6300 Taro"));
+        EXPECT_EQ(ini.readInteger(QStringLiteral("MainForm"), QStringLiteral("Width"), -1), a.form->width());
+    }
+}
