@@ -67,11 +67,20 @@ public:
 
 private:
     ReadStatus fill(int timeoutMs);  // one recv into the input buffer
+    void adopt(int fd);
+    void releaseFd();
 
+    // fd_ is changed only by the owner (connect, close, move, destructor),
+    // under fdMutex_, so that shutdown() from another thread never sees a
+    // half-changed or reused descriptor.
     int fd_ = -1;
+    mutable std::mutex fdMutex_;
     std::atomic<bool> open_{false};
-    QByteArray in_;        // received, not yet taken
-    qsizetype inPos_ = 0;  // start of the untaken bytes in in_
+    std::atomic<bool> shut_{false};  // shut down locally: reads fail at once
+    bool eof_ = false;               // reader only: the peer closed or the socket failed
+    QByteArray in_;                  // received, not yet taken
+    qsizetype inPos_ = 0;            // start of the untaken bytes in in_
+    qsizetype scanned_ = 0;          // bytes after inPos_ already searched for LF
     std::recursive_mutex writeMutex_;
 };
 

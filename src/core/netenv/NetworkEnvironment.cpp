@@ -1,0 +1,39 @@
+#include "core/netenv/NetworkEnvironment.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace corvid {
+
+namespace {
+
+QMutex& wanMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+QString& wanValue()
+{
+    static QString value;
+    return value;
+}
+
+} // namespace
+
+QString NetworkEnvironment::wanAddress()
+{
+    QMutexLocker lock(&wanMutex());
+    return wanValue();
+}
+
+void NetworkEnvironment::setWanAddress(const QString& address)
+{
+    // Swap rather than copy-assign: Qt's out-of-line assignment hides its
+    // reference counting from the thread sanitizer.
+    QString value = address;
+    QMutexLocker lock(&wanMutex());
+    wanValue().swap(value);
+}
+
+} // namespace corvid

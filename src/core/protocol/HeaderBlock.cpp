@@ -1,0 +1,144 @@
+#include "core/protocol/HeaderBlock.h"
+
+#include <cstring>
+#include <limits>
+
+namespace corvid {
+namespace {
+
+char asciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+QByteArray field(const char* key, const QByteArray& value)
+{
+    QByteArray line(key);
+    line += '=';
+    line += value;
+    return line;
+}
+
+} // namespace
+
+bool Header::EqualsIgnoreCase(const QByteArray& a, const char* b)
+{
+    const qsizetype n = qsizetype(std::strlen(b));
+    if (a.size() != n)
+        return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+void Header::MakeConnectHeader(HeaderBlock& b, int protocol, const QByteArray& token, const QByteArray& name)
+{
+    b.clear();
+    b << QByteArrayLiteral("Command=Connect") << field("Protocol", QByteArray::number(protocol))
+      << field("UserAgent", token) << field("Name", name) << QByteArray();
+}
+
+void Header::MakeSendHeader(HeaderBlock& b, const QByteArray& token, const QByteArray& contentType,
+                            qint64 contentLength)
+{
+    b.clear();
+    b << QByteArrayLiteral("Command=Send") << field("UserAgent", token) << field("ContentType", contentType)
+      << field("ContentLength", QByteArray::number(contentLength)) << QByteArray();
+}
+
+void Header::MakeRecvHeader(HeaderBlock& b, const QByteArray& token, const QByteArray& contentType)
+{
+    b.clear();
+    b << QByteArrayLiteral("Command=Recv") << field("UserAgent", token) << field("ContentType", contentType)
+      << QByteArray();
+}
+
+void Header::MakeResultHeader(HeaderBlock& b, const QByteArray& token, bool ok)
+{
+    b.clear();
+    b << QByteArrayLiteral("Command=Result") << field("UserAgent", token) << field("Result", BoolText(ok))
+      << QByteArray();
+}
+
+void Header::MakeDisconnectHeader(HeaderBlock& b, const QByteArray& token)
+{
+    b.clear();
+    b << QByteArrayLiteral("Command=Disconnect") << field("UserAgent", token) << QByteArray();
+}
+
+QByteArray Header::Value(const HeaderBlock& b, const char* key)
+{
+    for (const QByteArray& line : b) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq < 0)
+            continue;
+        if (EqualsIgnoreCase(line.left(eq), key))
+            return line.mid(eq + 1);
+    }
+    return {};
+}
+
+std::optional<qint32> Header::ParseInt(const QByteArray& text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    // Accumulate as a negative number so that the minimum fits.
+    const qint64 limit = negative ? qint64(std::numeric_limits<qint32>::min())
+                                  : -qint64(std::numeric_limits<qint32>::max());
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 - (c - '0');
+        if (value < limit)
+            return std::nullopt;
+    }
+    return qint32(negative ? value : -value);
+}
+
+std::optional<qint32> Header::IntValue(const HeaderBlock& b, const char* key)
+{
+    return ParseInt(Value(b, key));
+}
+
+int Header::Classify(const HeaderBlock& b)
+{
+    const QByteArray command = Value(b, "Command");
+    if (EqualsIgnoreCase(command, "Connect"))
+        return CmdConnect;
+    if (EqualsIgnoreCase(command, "Send"))
+        return CmdSend;
+    if (EqualsIgnoreCase(command, "Recv"))
+        return CmdRecv;
+    if (EqualsIgnoreCase(command, "Result"))
+        return CmdResult;
+    return b.isEmpty() ? CmdNothing : CmdOther;
+}
+
+int Header::GetContentType(const HeaderBlock& b)
+{
+    const QByteArray type = Value(b, "ContentType");
+    if (EqualsIgnoreCase(type, "Message"))
+        return CtMessage;
+    if (EqualsIgnoreCase(type, "FileList"))
+        return CtFileList;
+    if (EqualsIgnoreCase(type, "File"))
+        return CtFile;
+    return CtOther;
+}
+
+bool Header::IsAccepted(const HeaderBlock& b)
+{
+    return EqualsIgnoreCase(Value(b, "Accept"), "True");
+}
+
+} // namespace corvid

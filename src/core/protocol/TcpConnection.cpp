@@ -1,0 +1,401 @@
+#include "core/protocol/TcpConnection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+namespace corvid {
+namespace {
+
+// recv fills the input buffer in large reads even when callers take small
+// pieces, so a body or a file costs few system calls.
+constexpr qsizetype kRecvChunk = 64 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+// A time limit turned into a point in time, so that retries after EINTR or
+// an empty wake-up do not extend the wait.
+class Deadline {
+public:
+    explicit Deadline(int timeoutMs)
+        : unlimited_(timeoutMs < 0)
+        , end_(Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs))
+    {
+    }
+    // Milliseconds left for poll(): -1 without a limit, never below 0.
+    int remaining() const
+    {
+        if (unlimited_)
+            return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
+        return left > 0 ? int(left) : 0;
+    }
+
+private:
+    bool unlimited_;
+    Clock::time_point end_;
+};
+
+QString errnoText(int e)
+{
+    return QString::fromStdString(std::error_code(e, std::generic_category()).message());
+}
+
+// poll() on one descriptor, restarting after signals without stretching the
+// time limit. Returns poll's result.
+int pollOne(int fd, short events, const Deadline& deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int r = ::poll(&p, 1, deadline.remaining());
+        if (r < 0 && errno == EINTR)
+            continue;
+        return r;
+    }
+}
+
+QString addressText(const sockaddr_storage& ss)
+{
+    char buf[INET6_ADDRSTRLEN] = {};
+    if (ss.ss_family == AF_INET) {
+        const auto* a = reinterpret_cast<const sockaddr_in*>(&ss);
+        inet_ntop(AF_INET, &a->sin_addr, buf, sizeof buf);
+    } else if (ss.ss_family == AF_INET6) {
+        const auto* a = reinterpret_cast<const sockaddr_in6*>(&ss);
+        // A dual-stack listener sees IPv4 peers as ::ffff:a.b.c.d; show them
+        // the way users type them.
+        if (IN6_IS_ADDR_V4MAPPED(&a->sin6_addr))
+            inet_ntop(AF_INET, &a->sin6_addr.s6_addr[12], buf, sizeof buf);
+        else
+            inet_ntop(AF_INET6, &a->sin6_addr, buf, sizeof buf);
+    }
+    return QString::fromLatin1(buf);
+}
+
+quint16 portOf(const sockaddr_storage& ss)
+{
+    if (ss.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&ss)->sin_port);
+    if (ss.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&ss)->sin6_port);
+    return 0;
+}
+
+} // namespace
+
+TcpConnection::TcpConnection(int fd)
+{
+    adopt(fd);
+}
+
+TcpConnection::~TcpConnection()
+{
+    close();
+}
+
+TcpConnection::TcpConnection(TcpConnection&& other) noexcept
+{
+    std::lock_guard guard(other.fdMutex_);
+    fd_ = std::exchange(other.fd_, -1);
+    open_ = other.open_.exchange(false);
+    shut_ = other.shut_.exchange(false);
+    eof_ = std::exchange(other.eof_, false);
+    in_ = std::exchange(other.in_, QByteArray());
+    inPos_ = std::exchange(other.inPos_, 0);
+    scanned_ = std::exchange(other.scanned_, 0);
+}
+
+TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    close();
+    std::scoped_lock guard(fdMutex_, other.fdMutex_);
+    fd_ = std::exchange(other.fd_, -1);
+    open_ = other.open_.exchange(false);
+    shut_ = other.shut_.exchange(false);
+    eof_ = std::exchange(other.eof_, false);
+    in_ = std::exchange(other.in_, QByteArray());
+    inPos_ = std::exchange(other.inPos_, 0);
+    scanned_ = std::exchange(other.scanned_, 0);
+    return *this;
+}
+
+void TcpConnection::adopt(int fd)
+{
+    if (fd >= 0) {
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    {
+        std::lock_guard writeGuard(writeMutex_);
+        std::lock_guard guard(fdMutex_);
+        fd_ = fd;
+    }
+    eof_ = false;
+    in_.clear();
+    inPos_ = 0;
+    scanned_ = 0;
+    shut_ = false;
+    open_ = fd >= 0;
+}
+
+void TcpConnection::releaseFd()
+{
+    // A writer blocked in send() has been woken by shutdown(); wait for it
+    // to leave before the descriptor goes away.
+    std::lock_guard writeGuard(writeMutex_);
+    std::lock_guard guard(fdMutex_);
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, QString* error)
+{
+    close();
+    const Deadline deadline(timeoutMs);
+
+    QByteArray name = host.trimmed().toUtf8();
+    if (name.startsWith('[') && name.endsWith(']'))
+        name = name.mid(1, name.size() - 2);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(name.constData(), QByteArray::number(port).constData(), &hints, &found);
+    if (rc != 0 || !found) {
+        if (error)
+            *error = QString::fromLocal8Bit(::gai_strerror(rc));
+        return false;
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
+
+    QString lastError = errnoText(ECONNREFUSED);
+    for (const addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
+        const int s = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        if (s < 0) {
+            lastError = errnoText(errno);
+            continue;
+        }
+        int err = 0;
+        if (::connect(s, ai->ai_addr, ai->ai_addrlen) < 0) {
+            err = errno;
+            if (err == EINPROGRESS || err == EINTR) {
+                const int r = pollOne(s, POLLOUT, deadline);
+                if (r == 0) {
+                    err = ETIMEDOUT;
+                } else if (r < 0) {
+                    err = errno;
+                } else {
+                    socklen_t len = sizeof err;
+                    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
+                        err = errno;
+                }
+            }
+        }
+        if (err != 0) {
+            ::close(s);
+            lastError = errnoText(err);
+            if (err == ETIMEDOUT || deadline.remaining() == 0)
+                break;  // the time limit covers every address together
+            continue;
+        }
+        // Reads and writes wait in poll() and blocking send(); the socket
+        // itself goes back to blocking mode.
+        const int flags = ::fcntl(s, F_GETFL);
+        if (flags >= 0)
+            ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+        adopt(s);
+        return true;
+    }
+    if (error)
+        *error = lastError;
+    return false;
+}
+
+bool TcpConnection::isOpen() const
+{
+    return open_.load();
+}
+
+ReadStatus TcpConnection::fill(int timeoutMs)
+{
+    const int fd = fd_;
+    if (fd < 0)
+        return ReadStatus::Closed;
+    const int r = pollOne(fd, POLLIN, Deadline(timeoutMs));
+    if (r == 0)
+        return ReadStatus::Timeout;
+    if (shut_)
+        return ReadStatus::Closed;
+    if (r < 0) {
+        eof_ = true;
+        open_ = false;
+        return ReadStatus::Closed;
+    }
+    // Drop the bytes already taken before appending new ones.
+    if (inPos_ > 0) {
+        in_.remove(0, inPos_);
+        inPos_ = 0;
+    }
+    const qsizetype held = in_.size();
+    in_.resize(held + kRecvChunk);
+    const ssize_t n = ::recv(fd, in_.data() + held, size_t(kRecvChunk), MSG_DONTWAIT);
+    const int err = errno;
+    in_.resize(held + (n > 0 ? qsizetype(n) : 0));
+    if (n > 0)
+        return ReadStatus::Ok;
+    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK || err == EINTR))
+        return ReadStatus::Ok;  // nothing after all; the caller waits again
+    eof_ = true;
+    open_ = false;
+    return ReadStatus::Closed;
+}
+
+ReadStatus TcpConnection::readLine(QByteArray& line, int timeoutMs, int maxLen)
+{
+    line.clear();
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        if (shut_)
+            return ReadStatus::Closed;
+        const char* base = in_.constData() + inPos_;
+        const qsizetype held = in_.size() - inPos_;
+        // Only the bytes that arrived since the last look are searched.
+        const void* lf = std::memchr(base + scanned_, '\n', size_t(held - scanned_));
+        if (lf) {
+            const qsizetype len = static_cast<const char*>(lf) - base;
+            if (len > maxLen)
+                return ReadStatus::TooLong;
+            const qsizetype take = (len > 0 && base[len - 1] == '\r') ? len - 1 : len;
+            line = QByteArray(base, take);
+            inPos_ += len + 1;
+            scanned_ = 0;
+            return ReadStatus::Ok;
+        }
+        scanned_ = held;
+        if (held > maxLen)
+            return ReadStatus::TooLong;
+        if (eof_)
+            return ReadStatus::Closed;
+        const ReadStatus s = fill(deadline.remaining());
+        if (s != ReadStatus::Ok)
+            return s;
+    }
+}
+
+ReadStatus TcpConnection::readSome(QByteArray& out, qint64 maxBytes, int timeoutMs)
+{
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        if (shut_)
+            return ReadStatus::Closed;
+        const qsizetype held = in_.size() - inPos_;
+        if (held > 0 || maxBytes <= 0) {
+            const qsizetype take = qsizetype(qMin<qint64>(held, qMax<qint64>(maxBytes, 0)));
+            out.append(in_.constData() + inPos_, take);
+            inPos_ += take;
+            scanned_ = qMax<qsizetype>(scanned_ - take, 0);
+            return ReadStatus::Ok;
+        }
+        if (eof_)
+            return ReadStatus::Closed;
+        const ReadStatus s = fill(deadline.remaining());
+        if (s != ReadStatus::Ok)
+            return s;
+    }
+}
+
+qint64 TcpConnection::bufferedBytes() const
+{
+    return in_.size() - inPos_;
+}
+
+bool TcpConnection::writeAll(const char* data, qint64 size)
+{
+    std::lock_guard guard(writeMutex_);
+    const int fd = fd_;
+    if (fd < 0 || shut_)
+        return false;
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
+        if (n > 0) {
+            data += n;
+            size -= n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (pollOne(fd, POLLOUT, Deadline(kNoLimit)) >= 0 && !shut_)
+                continue;
+        }
+        open_ = false;
+        return false;
+    }
+    return true;
+}
+
+void TcpConnection::shutdown()
+{
+    // Flags first, so that a reader woken by ::shutdown sees them.
+    shut_ = true;
+    open_ = false;
+    std::lock_guard guard(fdMutex_);
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TcpConnection::close()
+{
+    shutdown();
+    releaseFd();
+    in_.clear();
+    inPos_ = 0;
+    scanned_ = 0;
+    eof_ = true;
+}
+
+QString TcpConnection::peerAddress() const
+{
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&ss), &len) < 0)
+        return {};
+    return addressText(ss);
+}
+
+quint16 TcpConnection::peerPort() const
+{
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&ss), &len) < 0)
+        return 0;
+    return portOf(ss);
+}
+
+quint16 TcpConnection::localPort() const
+{
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len) < 0)
+        return 0;
+    return portOf(ss);
+}
+
+} // namespace corvid

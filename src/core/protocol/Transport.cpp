@@ -1,0 +1,171 @@
+#include "core/protocol/Transport.h"
+
+#include "core/protocol/Commands.h"
+#include "core/protocol/SjisCodec.h"
+
+namespace corvid {
+namespace {
+
+// Drops every byte of 0x20 or less at both ends.
+QByteArray trimmed(const QByteArray& line)
+{
+    qsizetype begin = 0;
+    qsizetype end = line.size();
+    while (begin < end && static_cast<unsigned char>(line[begin]) <= 0x20)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(line[end - 1]) <= 0x20)
+        --end;
+    return line.mid(begin, end - begin);
+}
+
+} // namespace
+
+bool Transport::WriteHeader(TcpConnection& c, const HeaderBlock& b)
+{
+    QByteArray wire;
+    for (const QByteArray& line : b) {
+        if (line.contains('\r') || line.contains('\n'))
+            return false;
+        wire += line;
+        wire += "\r\n";
+    }
+    return c.writeAll(wire);
+}
+
+bool Transport::ReadHeader(TcpConnection& c, HeaderBlock& b, int firstLineTimeoutMs)
+{
+    b.clear();
+    int timeout = firstLineTimeoutMs;
+    for (;;) {
+        QByteArray raw;
+        const ReadStatus s = c.readLine(raw, timeout, kLineLimit);
+        if (s == ReadStatus::Closed)
+            return false;
+        if (s == ReadStatus::TooLong) {
+            // The rest of that line would be read again and again; the
+            // stream cannot be trusted any more.
+            c.shutdown();
+            return false;
+        }
+        // A timeout reads as the empty line; partial bytes stay buffered.
+        const QByteArray line = s == ReadStatus::Ok ? trimmed(raw) : QByteArray();
+        if (line.isEmpty() && b.isEmpty())
+            return true;
+        b.append(line);
+        if (line.isEmpty())
+            return true;
+        timeout = kNextLineTimeoutMs;
+    }
+}
+
+bool Transport::SendStream(TcpConnection& c, const QByteArray& stream)
+{
+    return c.writeAll(stream);
+}
+
+bool Transport::ReadBody(TcpConnection& c, QByteArray& out, qint64 n, qint64 maxBytes)
+{
+    return ReadBody(c, out, n, maxBytes, kBodyStallMs);
+}
+
+bool Transport::ReadBody(TcpConnection& c, QByteArray& out, qint64 n, qint64 maxBytes, int stallMs)
+{
+    out.clear();
+    if (n <= 0)
+        return true;
+    if (maxBytes >= 0 && n > maxBytes) {
+        // The body stays unread, so nothing after it could be parsed.
+        c.shutdown();
+        return false;
+    }
+    // The announced count is not trusted for allocation: the buffer grows
+    // with what really arrives.
+    out.reserve(qsizetype(qMin<qint64>(n, 64 * 1024)));
+    while (out.size() < n) {
+        const ReadStatus s = c.readSome(out, qMin<qint64>(n - out.size(), kBodyPiece), stallMs);
+        if (s != ReadStatus::Ok) {
+            // A stalled peer leaves the stream mid-body: close it.
+            c.shutdown();
+            out.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Transport::SendContent(TcpConnection& c, const QByteArray& token, const QByteArray& contentType,
+                            const QByteArray& body)
+{
+    // The block and its body go out together, never split by another
+    // thread's write.
+    const auto lock = c.lockWrites();
+    HeaderBlock b;
+    Header::MakeSendHeader(b, token, contentType, body.size());
+    if (!WriteHeader(c, b))
+        return false;
+    switch (Header::GetContentType(b)) {
+    case CtMessage:
+        return SendStream(c, body);
+    case CtFileList: {
+        HeaderBlock answer;
+        if (Commands::ReadCommand(c, answer, kAnswerTimeoutMs) == CmdSend && Header::IsAccepted(answer))
+            return SendStream(c, body);
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool Transport::SendContentNotice(TcpConnection& c, const QByteArray& token, const QByteArray& contentType,
+                                  qint64 byteCount)
+{
+    HeaderBlock b;
+    Header::MakeSendHeader(b, token, contentType, byteCount);
+    return WriteHeader(c, b);
+}
+
+bool Transport::ReadMessageText(TcpConnection& c, qint64 n, QString& text)
+{
+    return ReadMessageText(c, n, text, kBodyStallMs);
+}
+
+bool Transport::ReadMessageText(TcpConnection& c, qint64 n, QString& text, int stallMs)
+{
+    text.clear();
+    QByteArray body;
+    if (!ReadBody(c, body, n, kMaxMessageBody, stallMs))
+        return false;
+    const qsizetype zero = body.indexOf('\0');
+    if (zero >= 0)
+        body.truncate(zero);
+    QByteArray joined;
+    joined.reserve(body.size() + 2);
+    for (const QByteArray& line : SplitLines(body)) {
+        joined += line;
+        joined += "\r\n";
+    }
+    text = SjisCodec::decode(joined);
+    return true;
+}
+
+QList<QByteArray> Transport::SplitLines(const QByteArray& body)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    const qsizetype size = body.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char ch = body[i];
+        if (ch != '\r' && ch != '\n')
+            continue;
+        lines.append(body.mid(start, i - start));
+        if (ch == '\r' && i + 1 < size && body[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        lines.append(body.mid(start));
+    return lines;
+}
+
+} // namespace corvid

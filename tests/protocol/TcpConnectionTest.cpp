@@ -1,0 +1,205 @@
+// The socket layer: connecting with a time limit, the listener, buffering,
+// and waking blocked threads from another thread.
+#include "LoopbackPeer.h"
+#include "core/protocol/TcpConnection.h"
+#include "core/protocol/TcpListener.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <vector>
+
+using namespace corvid;
+using namespace corvid::test;
+
+TEST(TcpConnect, RefusedPortFailsWithAnError)
+{
+    TcpConnection c;
+    QString error;
+    EXPECT_FALSE(c.connectTo(QStringLiteral("127.0.0.1"), unusedPort(), 5000, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(c.isOpen());
+}
+
+TEST(TcpConnect, UnansweredConnectEndsAtTheTimeLimit)
+{
+    // A listener whose accept queue is full drops further SYNs, so the
+    // next connect hangs until our limit.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> fillers;
+    bool full = false;
+    for (int i = 0; i < 8 && !full; ++i) {
+        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(s);
+        pollfd p{s, POLLOUT, 0};
+        full = ::poll(&p, 1, 300) == 0;
+    }
+    if (full) {
+        TcpConnection c;
+        QString error;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(c.connectTo(QStringLiteral("127.0.0.1"), ntohs(a.sin_port), 300, &error));
+        const auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(waited, std::chrono::milliseconds(250));
+        EXPECT_LT(waited, std::chrono::milliseconds(3000));  // not the kernel's own SYN retries
+        EXPECT_FALSE(error.isEmpty());
+    }
+    for (int s : fillers)
+        ::close(s);
+    ::close(listener);
+    if (!full)
+        GTEST_SKIP() << "could not fill the accept queue";
+}
+
+TEST(TcpConnect, HostNamesAndBothAddressFamiliesReachADualStackListener)
+{
+    TcpListener listener;
+    QString error;
+    ASSERT_TRUE(listener.listen(0, &error)) << error.toStdString();
+    ASSERT_NE(listener.port(), 0);
+    for (const char* host : {"127.0.0.1", "localhost", "::1", "[::1]"}) {
+        TcpConnection c;
+        ASSERT_TRUE(c.connectTo(QString::fromLatin1(host), listener.port(), 5000, &error)) << host;
+        std::optional<TcpConnection> s = listener.accept();
+        ASSERT_TRUE(s.has_value());
+        EXPECT_TRUE(c.writeAll("ping\n"));
+        QByteArray line;
+        EXPECT_EQ(s->readLine(line, 5000), ReadStatus::Ok);
+        EXPECT_EQ(line, "ping");
+        EXPECT_EQ(s->peerPort(), c.localPort());
+        if (QByteArray(host) == "127.0.0.1") {
+            EXPECT_EQ(s->peerAddress(), QStringLiteral("127.0.0.1"));  // not as ::ffff:127.0.0.1
+        }
+    }
+    TcpConnection c;
+    EXPECT_FALSE(c.connectTo(QStringLiteral("no-such-host.invalid"), listener.port(), 5000, &error));
+}
+
+TEST(TcpConnection, BufferServesLinesAndPiecesInOrderAndSeesTheClose)
+{
+    RawPair p = makeRawPair();
+    ASSERT_TRUE(p.peer->send("first\r\nsecond\nrest-of-data"));
+    p.peer->close();
+    QByteArray line;
+    ASSERT_EQ(p.conn.readLine(line, 5000), ReadStatus::Ok);
+    EXPECT_EQ(line, "first");
+    ASSERT_EQ(p.conn.readLine(line, 5000), ReadStatus::Ok);
+    EXPECT_EQ(line, "second");
+    QByteArray some;
+    ASSERT_EQ(p.conn.readSome(some, 4, 5000), ReadStatus::Ok);
+    EXPECT_EQ(some, "rest");
+    // Buffered bytes are still served after the peer closed, then Closed.
+    EXPECT_EQ(p.conn.readLine(line, 5000), ReadStatus::Closed);
+    ASSERT_EQ(p.conn.readSome(some, 100, 5000), ReadStatus::Ok);
+    EXPECT_EQ(some, "rest-of-data");
+    EXPECT_EQ(p.conn.readSome(some, 100, 5000), ReadStatus::Closed);
+    EXPECT_FALSE(p.conn.isOpen());
+}
+
+TEST(TcpConnection, MovedConnectionKeepsSocketAndBuffer)
+{
+    RawPair p = makeRawPair();
+    ASSERT_TRUE(p.peer->send("one\ntwo\n"));
+    QByteArray line;
+    ASSERT_EQ(p.conn.readLine(line, 5000), ReadStatus::Ok);
+    TcpConnection moved(std::move(p.conn));
+    EXPECT_FALSE(p.conn.isOpen());
+    EXPECT_TRUE(moved.isOpen());
+    ASSERT_EQ(moved.readLine(line, 5000), ReadStatus::Ok);
+    EXPECT_EQ(line, "two");
+    TcpConnection assigned;
+    assigned = std::move(moved);
+    EXPECT_TRUE(assigned.writeAll("back"));
+    EXPECT_EQ(p.peer->read(4), "back");
+}
+
+TEST(TcpConnection, ShutdownFromAnotherThreadWakesABlockedReader)
+{
+    RawPair p = makeRawPair();
+    std::promise<int> tid;
+    auto reader = std::async(std::launch::async, [&] {
+        tid.set_value(currentTid());
+        QByteArray line;
+        return p.conn.readLine(line, TcpConnection::kNoLimit);
+    });
+    ASSERT_TRUE(waitUntilBlocked(tid.get_future().get()));
+    p.conn.shutdown();
+    ASSERT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(reader.get(), ReadStatus::Closed);
+    EXPECT_FALSE(p.conn.isOpen());
+    bool closed = false;
+    p.peer->readUntilClosed(&closed);
+    EXPECT_TRUE(closed);
+}
+
+TEST(TcpConnection, ReaderAndWriterRunOnDifferentThreads)
+{
+    ConnPair c = makeConnPair();
+    constexpr int kLines = 2000;
+    auto reader = std::async(std::launch::async, [&] {
+        int n = 0;
+        QByteArray line;
+        while (c.server.readLine(line, 5000) == ReadStatus::Ok && line == QByteArray::number(n))
+            ++n;
+        return n;
+    });
+    auto echo = std::async(std::launch::async, [&] {
+        bool ok = true;
+        for (int i = 0; i < kLines; ++i)
+            ok = c.server.writeAll(QByteArray::number(i) + "\n") && ok;
+        return ok;
+    });
+    for (int i = 0; i < kLines; ++i)
+        ASSERT_TRUE(c.client.writeAll(QByteArray::number(i) + "\n"));
+    QByteArray line;
+    for (int i = 0; i < kLines; ++i) {
+        ASSERT_EQ(c.client.readLine(line, 5000), ReadStatus::Ok);
+        ASSERT_EQ(line, QByteArray::number(i));
+    }
+    EXPECT_TRUE(echo.get());
+    c.client.close();
+    EXPECT_EQ(reader.get(), kLines);
+}
+
+TEST(TcpListener, CloseFromAnotherThreadWakesABlockedAccept)
+{
+    TcpListener listener;
+    ASSERT_TRUE(listener.listen(0));
+    std::promise<int> tid;
+    auto acceptor = std::async(std::launch::async, [&] {
+        tid.set_value(currentTid());
+        return listener.accept().has_value();
+    });
+    ASSERT_TRUE(waitUntilBlocked(tid.get_future().get()));
+    listener.close();
+    ASSERT_EQ(acceptor.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_FALSE(acceptor.get());
+    EXPECT_FALSE(listener.isListening());
+    EXPECT_FALSE(listener.accept().has_value());
+}
+
+TEST(TcpListener, BusyPortIsReported)
+{
+    TcpListener first;
+    ASSERT_TRUE(first.listen(0));
+    TcpListener second;
+    QString error;
+    EXPECT_FALSE(second.listen(first.port(), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
