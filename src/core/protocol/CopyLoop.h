@@ -1,0 +1,36 @@
+#pragma once
+#include "core/protocol/LocalFile.h"
+#include "core/protocol/TCRFileRec.h"
+#include "core/protocol/TcpConnection.h"
+#include "core/protocol/TransferOutcome.h"
+
+namespace corvid {
+
+// The two chunked copy loops of a file transfer. Both test the stop
+// conditions before every chunk and hold one chunk in memory.
+class CopyLoop {
+public:
+    static constexpr qint64 kDefaultChunk = 65536;
+    static constexpr qint64 kPiece = 1024;  // progress is counted per piece of this size
+
+    // Reads chunks from the connection and appends each with one write until
+    // the file holds `expected` bytes. Completed, or why it stopped. A chunk
+    // is never kept when the connection turned out to close right behind it
+    // (the sender's closing block taken for data).
+    static TransferStatus Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& file, qint64 expected,
+                                  qint64 chunkSize);
+
+    // Sends the bytes of fd from rec.StartPosition up to size, one write per
+    // chunk, counting DoneBytes per 1024-byte piece. `position` ends where
+    // the data stopped.
+    static TransferStatus Send(TcpConnection& c, TCRFileRec& rec, int fd, qint64 size, qint64 chunkSize,
+                               qint64& position);
+
+    static qint64 EffectiveChunk(qint64 chunkSize) { return chunkSize > 0 ? chunkSize : kDefaultChunk; }
+
+    // Whether the bytes end with the first k bytes of the closing block P for
+    // some k >= 1.
+    static bool EndsLikeDisconnect(const QByteArray& chunk);
+};
+
+} // namespace corvid

@@ -1,0 +1,93 @@
+#include "core/protocol/FileAttributes.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace corvid {
+
+namespace {
+
+std::optional<quint32> parseWord(const char* text, ssize_t len)
+{
+    if (len <= 0 || len > 10)
+        return std::nullopt;
+    quint64 value = 0;
+    for (ssize_t i = 0; i < len; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<quint64>(text[i] - '0');
+    }
+    if (value > 0xFFFFFFFFull)
+        return std::nullopt;
+    return static_cast<quint32>(value);
+}
+
+quint32 defaultWord(const struct stat& st)
+{
+    return (st.st_mode & S_IWUSR) ? FileAttributes::kArchive : FileAttributes::kArchive | FileAttributes::kReadOnly;
+}
+
+void applyReadOnly(int fd, const struct stat& st, quint32 word)
+{
+    mode_t mode = st.st_mode & 07777;
+    if (word & FileAttributes::kReadOnly)
+        mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    if (mode != (st.st_mode & 07777))
+        ::fchmod(fd, mode);
+}
+
+} // namespace
+
+std::optional<quint32> FileAttributes::ReadFd(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    char buf[16];
+    const ssize_t len = ::fgetxattr(fd, kXattrName, buf, sizeof buf);
+    if (auto word = parseWord(buf, len))
+        return word;
+    return defaultWord(st);
+}
+
+std::optional<quint32> FileAttributes::Read(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return std::nullopt;
+    char buf[16];
+    const ssize_t len = ::getxattr(native.constData(), kXattrName, buf, sizeof buf);
+    if (auto word = parseWord(buf, len))
+        return word;
+    return defaultWord(st);
+}
+
+bool FileAttributes::WriteFd(int fd, quint32 word)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    const QByteArray text = QByteArray::number(word);
+    const bool ok = ::fsetxattr(fd, kXattrName, text.constData(), static_cast<size_t>(text.size()), 0) == 0;
+    applyReadOnly(fd, st, word);
+    return ok;
+}
+
+bool FileAttributes::Write(const QString& path, quint32 word)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = WriteFd(fd, word);
+    ::close(fd);
+    return ok;
+}
+
+} // namespace corvid

@@ -1,0 +1,34 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+namespace corvid {
+
+// The attribute word that travels in FileAttr (read-only 1, hidden 2,
+// system 4, archive 32, ...). On Linux it lives in the extended attribute
+// user.corvid.attrib as decimal text; read-only is also mirrored in the
+// permission bits. A file without the attribute has 32, or 33 when it is
+// not writable.
+class FileAttributes {
+public:
+    static constexpr quint32 kReadOnly = 1;
+    static constexpr quint32 kHidden = 2;
+    static constexpr quint32 kSystem = 4;
+    static constexpr quint32 kArchive = 32;
+    static constexpr quint32 kReceiving = kHidden | kArchive;  // 34: a reception in progress
+    static constexpr char kXattrName[] = "user.corvid.attrib";
+
+    // nullopt when the file cannot be examined.
+    static std::optional<quint32> Read(const QString& path);
+    static std::optional<quint32> ReadFd(int fd);
+    // False when the extended attribute cannot be set (the permission bits
+    // are still adjusted).
+    static bool Write(const QString& path, quint32 word);
+    static bool WriteFd(int fd, quint32 word);
+
+    static bool IsHidden(quint32 word) { return (word & kHidden) != 0; }
+};
+
+} // namespace corvid

@@ -1,0 +1,38 @@
+#pragma once
+#include "core/protocol/LocalFile.h"
+
+#include <QString>
+
+namespace corvid {
+
+// Picks and prepares the local file of a reception: resumes a hidden partial
+// copy, or creates the file (under a fresh name when a finished file of that
+// name is there), locks it and marks it as being received.
+class LocalFileChooser {
+public:
+    // A name that came from the peer is usable only as one plain entry of
+    // the receive folder: not empty, not "." or "..", no "/", "\" and no
+    // control character.
+    static bool IsSafeName(const QString& name);
+    // The part of a path after its last "/".
+    static QString BareName(const QString& path);
+    // The folder part of a path, ending with "/" (empty when there is none).
+    static QString FolderOf(const QString& path);
+    // report.txt, 2 -> report_2.txt; README, 1 -> README_1.
+    static QString FreshName(const QString& name, int n);
+
+    // The size of the file at `path` when it is a hidden partial copy smaller
+    // than `expected`, else 0.
+    static qint64 ResumeOffset(const QString& path, qint64 expected);
+
+    // Opens the local file for `localPath` into `out`, locked and carrying the
+    // attribute word 34. False (and nothing created) when the name is unsafe
+    // or the file cannot be created or opened.
+    static bool Choose(const QString& localPath, qint64 expected, LocalFile& out);
+
+private:
+    static int OpenPartial(const QByteArray& native, qint64 expected, bool& exists);
+    static int CreateExclusive(const QByteArray& native, bool& exists);
+};
+
+} // namespace corvid

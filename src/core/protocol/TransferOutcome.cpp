@@ -1,0 +1,25 @@
+#include "core/protocol/TransferOutcome.h"
+
+namespace corvid {
+
+const char* TransferOutcome::StatusName(TransferStatus status)
+{
+    switch (status) {
+    case TransferStatus::Completed: return "Completed";
+    case TransferStatus::BadRequest: return "BadRequest";
+    case TransferStatus::LocalFileError: return "LocalFileError";
+    case TransferStatus::NotRunnable: return "NotRunnable";
+    case TransferStatus::WriteFailed: return "WriteFailed";
+    case TransferStatus::NotAnswered: return "NotAnswered";
+    case TransferStatus::Refused: return "Refused";
+    case TransferStatus::Mismatch: return "Mismatch";
+    case TransferStatus::Stopped: return "Stopped";
+    case TransferStatus::ConnectionLost: return "ConnectionLost";
+    case TransferStatus::FileReadError: return "FileReadError";
+    case TransferStatus::FileWriteError: return "FileWriteError";
+    case TransferStatus::NotConfirmed: return "NotConfirmed";
+    }
+    return "?";
+}
+
+} // namespace corvid

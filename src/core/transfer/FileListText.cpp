@@ -1,0 +1,160 @@
+#include "core/transfer/FileListText.h"
+
+#include "core/protocol/LocalFileChooser.h"
+#include "core/protocol/SjisCodec.h"
+#include "core/protocol/Transport.h"
+#include "core/settings/Conversions.h"
+
+namespace corvid {
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c.unicode() >= 1 && c.unicode() <= 32;
+}
+
+QString quoted(const QString& text)
+{
+    return u'"' + text + u'"';
+}
+
+} // namespace
+
+QString FileListText::MakeLine(const QString& name, const QString& sizeText)
+{
+    return quoted(name) + u',' + quoted(sizeText) + u',';
+}
+
+QString FileListText::MakeLocalAddLine(const QString& name, const QString& sizeText, const QString& folder)
+{
+    // Folders may hold a double quote on this system; doubling it keeps the
+    // field whole (the field splitter reads a doubled quote as one).
+    QString escaped = folder;
+    escaped.replace(u'"', QStringLiteral("\"\""));
+    return quoted(name) + u',' + quoted(sizeText) + u',' + quoted(escaped);
+}
+
+bool FileListText::BuildFileList(TransferQueue& sendQueue, QStringList& out)
+{
+    out.clear();
+    if (sendQueue.IsEmpty())
+        return false;
+    for (int i = 0; i < sendQueue.Count(); ++i) {
+        QueueRow& row = sendQueue.Row(i);
+        out.append(MakeLine(row.Name(), row.SizeText()));
+        if (row.State() == RowState::Unlisted)
+            sendQueue.SetState(row.Ref(), RowState::Waiting);
+    }
+    return true;
+}
+
+bool FileListText::BuildFileListStream(TransferQueue& sendQueue, QByteArray& stream)
+{
+    QStringList lines;
+    if (!BuildFileList(sendQueue, lines))
+        return false;
+    stream = EncodeLines(lines);
+    return true;
+}
+
+QStringList FileListText::SplitBody(const QByteArray& body)
+{
+    return DecodeLines(Transport::SplitLines(body));
+}
+
+QStringList FileListText::DecodeLines(const QList<QByteArray>& lines)
+{
+    QStringList out;
+    out.reserve(lines.size());
+    for (const QByteArray& line : lines)
+        out.append(SjisCodec::decode(line));
+    return out;
+}
+
+QByteArray FileListText::EncodeLines(const QStringList& lines)
+{
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += SjisCodec::encode(line) + "\r\n";
+    return bytes;
+}
+
+QStringList FileListText::SplitFields(const QString& line)
+{
+    QStringList fields;
+    const qsizetype len = line.size();
+    qsizetype i = 0;
+    while (i < len && isBlank(line[i]))
+        ++i;
+    while (i < len) {
+        QString field;
+        if (line[i] == u'"') {
+            ++i;
+            while (i < len) {
+                if (line[i] == u'"') {
+                    if (i + 1 < len && line[i + 1] == u'"') {
+                        field += u'"';
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                field += line[i++];
+            }
+        } else {
+            const qsizetype start = i;
+            while (i < len && line[i].unicode() > 32 && line[i] != u',')
+                ++i;
+            field = line.mid(start, i - start);
+            // A zero character is neither part of a field nor a blank; step
+            // over it so the scan always moves on.
+            if (i == start && i < len && line[i] != u',' && !isBlank(line[i]))
+                ++i;
+        }
+        fields.append(field);
+        while (i < len && isBlank(line[i]))
+            ++i;
+        if (i < len && line[i] == u',') {
+            if (i == len - 1)
+                fields.append(QString());
+            ++i;
+            while (i < len && isBlank(line[i]))
+                ++i;
+        }
+    }
+    return fields;
+}
+
+bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options)
+{
+    const bool send = queue.Kind() == QueueKind::Send;
+    QString folder = options.receiveFolder;
+    if (!folder.isEmpty() && !folder.endsWith(u'/'))
+        folder += u'/';
+    bool appended = false;
+    for (const QString& line : lines) {
+        const QStringList fields = SplitFields(line);
+        if (fields.size() < (send ? 3 : 2) || (send && fields[2].isEmpty()))
+            continue;
+        const QString& name = fields[0];
+        // A peer's name becomes a path in the receive folder: it must stay
+        // one plain entry of it, and must survive the trip back as bytes.
+        if (!LocalFileChooser::IsSafeName(name) || name.contains(QChar::ReplacementCharacter))
+            continue;
+        const int existing = queue.FindByName(name);
+        if (existing >= 0 && queue.Row(existing).SizeText() == fields[1])
+            continue;
+        if (send) {
+            queue.Append(name, fields[1], fields[2], queue.IsRunning() ? RowState::Unlisted : RowState::Waiting);
+        } else {
+            const bool waiting = !queue.IsRunning() || options.autoAccept;
+            queue.Append(name, fields[1], folder, waiting ? RowState::Waiting : RowState::New);
+        }
+        appended = true;
+    }
+    return appended;
+}
+
+} // namespace corvid

@@ -1,0 +1,139 @@
+#include "core/transfer/TransferQueue.h"
+
+#include "core/settings/Conversions.h"
+
+namespace corvid {
+
+TransferQueue::TransferQueue(QueueKind kind) : kind_(kind) {}
+
+int TransferQueue::IndexOf(const RowRef& row) const
+{
+    if (!row || !row->IsQueued())
+        return -1;
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i]->Ref() == row)
+            return int(i);
+    }
+    return -1;
+}
+
+QueueRow* TransferQueue::Find(const RowRef& row)
+{
+    const int index = IndexOf(row);
+    return index < 0 ? nullptr : rows_[size_t(index)].get();
+}
+
+int TransferQueue::FindByName(const QString& name) const
+{
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i]->Name().compare(name, Qt::CaseInsensitive) == 0)
+            return int(i);
+    }
+    return -1;
+}
+
+RowRef TransferQueue::FindRequested(const QString& name, qint64 contentLength) const
+{
+    const int index = FindByName(name);
+    if (index < 0 || rows_[size_t(index)]->SizeText() != Conversions::FormatThousands(contentLength))
+        return {};
+    return rows_[size_t(index)]->Ref();
+}
+
+RowRef TransferQueue::Append(const QString& name, const QString& sizeText, const QString& folder, RowState state)
+{
+    auto link = std::make_shared<RowLink>(nextId_++, state);
+    rows_.push_back(std::make_unique<QueueRow>(link, name, sizeText, folder));
+    Changed();
+    return link;
+}
+
+bool TransferQueue::SetState(const RowRef& row, RowState state)
+{
+    QueueRow* r = Find(row);
+    if (!r)
+        return false;
+    r->SetState(state);
+    Changed();
+    return true;
+}
+
+bool TransferQueue::SetText(const RowRef& row, int column, const QString& text)
+{
+    QueueRow* r = Find(row);
+    if (!r)
+        return false;
+    r->SetText(column, text);
+    Changed();
+    return true;
+}
+
+void TransferQueue::RemoveAt(int index)
+{
+    if (index < 0 || index >= Count())
+        return;
+    // Running transfers of the row see this before their next chunk.
+    rows_[size_t(index)]->Ref()->MarkRemoved();
+    rows_.erase(rows_.begin() + index);
+    Changed();
+}
+
+bool TransferQueue::Remove(const RowRef& row)
+{
+    const int index = IndexOf(row);
+    if (index < 0)
+        return false;
+    RemoveAt(index);
+    return true;
+}
+
+void TransferQueue::Clear()
+{
+    if (rows_.empty())
+        return;
+    for (const auto& r : rows_)
+        r->Ref()->MarkRemoved();
+    rows_.clear();
+    Changed();
+}
+
+int TransferQueue::ClearFinished()
+{
+    int removed = 0;
+    for (int i = Count() - 1; i >= 0; --i) {
+        if (rows_[size_t(i)]->State() == RowState::Done) {
+            rows_[size_t(i)]->Ref()->MarkRemoved();
+            rows_.erase(rows_.begin() + i);
+            ++removed;
+        }
+    }
+    if (removed > 0)
+        Changed();
+    return removed;
+}
+
+std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row) const
+{
+    const int index = IndexOf(row);
+    if (index < 0)
+        return {};
+    const QueueRow& r = *rows_[size_t(index)];
+    auto rec = std::make_shared<TCRFileRec>();
+    rec->LocalPath = r.LocalPath();
+    rec->ListItem = row;
+    rec->RunButton = runButton_;
+    if (kind_ == QueueKind::Receive) {
+        bool ok = false;
+        const qint64 size = Conversions::ParseThousands(r.SizeText(), &ok);
+        rec->ExpectedSize = ok ? size : -1;
+    }
+    return rec;
+}
+
+void TransferQueue::Changed()
+{
+    if (onChange_)
+        onChange_();
+}
+
+} // namespace corvid

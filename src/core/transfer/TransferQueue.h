@@ -1,0 +1,72 @@
+#pragma once
+#include "core/protocol/RunToggle.h"
+#include "core/protocol/TCRFileRec.h"
+#include "core/transfer/QueueRow.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace corvid {
+
+enum class QueueKind { Receive, Send };
+
+// One of the two queues (files the peer offers / files we offer) and its
+// start toggle. Rows are read and changed on the UI thread only; transfer
+// threads see a row through its RowRef (queued flag and state, atomic) and
+// the toggle through RunButton(). A removed row's RowRef answers "removed"
+// without the row being touched.
+class TransferQueue {
+public:
+    explicit TransferQueue(QueueKind kind);
+    TransferQueue(const TransferQueue&) = delete;
+    TransferQueue& operator=(const TransferQueue&) = delete;
+
+    QueueKind Kind() const { return kind_; }
+    int Count() const { return int(rows_.size()); }
+    bool IsEmpty() const { return rows_.empty(); }
+    const QueueRow& Row(int index) const { return *rows_.at(size_t(index)); }
+    QueueRow& Row(int index) { return *rows_.at(size_t(index)); }
+
+    // Index of the row; -1 for none or a removed row.
+    int IndexOf(const RowRef& row) const;
+    // The row, or nullptr when it has been removed.
+    QueueRow* Find(const RowRef& row);
+    // First row whose name equals `name`, letter case ignored; -1 if none.
+    int FindByName(const QString& name) const;
+    // The row a peer's request names: the first row of that name whose size
+    // text equals the grouped ContentLength. Null when there is none.
+    RowRef FindRequested(const QString& name, qint64 contentLength) const;
+
+    RowRef Append(const QString& name, const QString& sizeText, const QString& folder, RowState state);
+    bool SetState(const RowRef& row, RowState state);
+    bool SetText(const RowRef& row, int column, const QString& text);
+    void RemoveAt(int index);
+    bool Remove(const RowRef& row);
+    void Clear();
+    // Removes every Done row; returns how many went.
+    int ClearFinished();
+
+    // The start toggle of this queue's direction ("受信開始" / "送信開始").
+    std::shared_ptr<RunToggle> RunButton() const { return runButton_; }
+    bool IsRunning() const { return runButton_->IsPressed(); }
+
+    // A record for a transfer of the row: LocalPath, ListItem, RunButton and
+    // (for the receive queue) ExpectedSize from the size column. Null for a
+    // removed row.
+    std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row) const;
+
+    // Called after every change of rows or states (the view refreshes).
+    void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
+
+private:
+    void Changed();
+
+    const QueueKind kind_;
+    std::vector<std::unique_ptr<QueueRow>> rows_;
+    quint64 nextId_ = 1;
+    std::shared_ptr<RunToggle> runButton_ = std::make_shared<RunToggle>();
+    std::function<void()> onChange_;
+};
+
+} // namespace corvid

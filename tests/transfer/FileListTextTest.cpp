@@ -1,0 +1,213 @@
+// File-list text: building the body from the send queue, splitting lines
+// and fields, merging into both queues, hostile names, local adds.
+#include "TransferTestSupport.h"
+
+#include "core/protocol/FileAttributes.h"
+#include "core/transfer/FileListText.h"
+#include "core/transfer/LocalFileAdder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+TransferQueue& sendQueueAB(TransferQueue& q)
+{
+    q.Append("a.txt", "1,234", "/s/", RowState::Waiting);
+    q.Append("b c,d.txt", "56", "/s/", RowState::Unlisted);
+    return q;
+}
+
+} // namespace
+
+TEST(FileListText, TwoRowsGiveThe37ByteBodyAndListTheUnlistedRow)
+{
+    TransferQueue send(QueueKind::Send);
+    sendQueueAB(send);
+    QByteArray body;
+    ASSERT_TRUE(FileListText::BuildFileListStream(send, body));
+    EXPECT_EQ(body, QByteArray("\"a.txt\",\"1,234\",\r\n\"b c,d.txt\",\"56\",\r\n"));
+    EXPECT_EQ(body.size(), 37);
+    EXPECT_EQ(FileListText::MakeLine("a.txt", "1,234").size(), 16);
+    EXPECT_EQ(send.Row(1).State(), RowState::Waiting);
+
+    TransferQueue empty(QueueKind::Send);
+    QByteArray untouched("x");
+    EXPECT_FALSE(FileListText::BuildFileListStream(empty, untouched));
+    EXPECT_EQ(untouched, "x");
+}
+
+TEST(FileListText, MergingTheBodyTwiceAppendsOnce)
+{
+    TransferQueue send(QueueKind::Send);
+    QByteArray body;
+    ASSERT_TRUE(FileListText::BuildFileListStream(sendQueueAB(send), body));
+
+    TransferQueue recv(QueueKind::Receive);
+    const MergeOptions opts{"/home/u/in/", false};
+    ASSERT_TRUE(FileListText::MergeListLines(recv, FileListText::SplitBody(body), opts));
+    ASSERT_EQ(recv.Count(), 2);
+    EXPECT_EQ(recv.Row(0).Name(), "a.txt");
+    EXPECT_EQ(recv.Row(0).SizeText(), "1,234");
+    EXPECT_EQ(recv.Row(1).Name(), "b c,d.txt");
+    EXPECT_EQ(recv.Row(1).SizeText(), "56");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(recv.Row(i).State(), RowState::Waiting);
+        EXPECT_EQ(recv.Row(i).Folder(), "/home/u/in/");
+        EXPECT_TRUE(recv.Row(i).Text(QueueRow::ColDone).isEmpty());
+    }
+    EXPECT_FALSE(FileListText::MergeListLines(recv, FileListText::SplitBody(body), opts));
+    EXPECT_EQ(recv.Count(), 2);
+    EXPECT_FALSE(FileListText::MergeListLines(recv, {}, opts));
+}
+
+TEST(FileListText, NewRowsWaitForPermissionOnlyWhileReceivingWithoutAutoAccept)
+{
+    TransferQueue recv(QueueKind::Receive);
+    recv.RunButton()->SetPressed(true);
+    FileListText::MergeListLines(recv, {"\"x\",\"1\","}, {"/in", false});
+    FileListText::MergeListLines(recv, {"\"y\",\"1\","}, {"/in", true});
+    EXPECT_EQ(recv.Row(0).State(), RowState::New);
+    EXPECT_EQ(recv.Row(1).State(), RowState::Waiting);
+    EXPECT_EQ(recv.Row(0).Folder(), "/in/");
+}
+
+TEST(FileListText, MatchingIgnoresCaseButNotTheSizeText)
+{
+    TransferQueue recv(QueueKind::Receive);
+    FileListText::MergeListLines(recv, {"\"a.txt\",\"1,234\","}, {"/in/"});
+    EXPECT_FALSE(FileListText::MergeListLines(recv, {"\"A.TXT\",\"1,234\","}, {"/in/"}));
+    EXPECT_TRUE(FileListText::MergeListLines(recv, {"\"a.txt\",\"1,235\","}, {"/in/"}));
+    // Ungrouped size text is kept as it stands.
+    EXPECT_TRUE(FileListText::MergeListLines(recv, {"\"c.txt\",\"1234\","}, {"/in/"}));
+    ASSERT_EQ(recv.Count(), 3);
+    EXPECT_EQ(recv.Row(2).SizeText(), "1234");
+    // Only the first row of a name is compared: a line that equals the
+    // second row is still appended.
+    EXPECT_TRUE(FileListText::MergeListLines(recv, {"\"a.txt\",\"1,235\","}, {"/in/"}));
+    EXPECT_EQ(recv.Count(), 4);
+}
+
+TEST(FileListText, FieldSplittingFollowsTheCommaTextRules)
+{
+    using F = QStringList;
+    EXPECT_EQ(FileListText::SplitFields("\"a.txt\",\"1,234\","), (F{"a.txt", "1,234", ""}));
+    EXPECT_EQ(FileListText::SplitFields("\"a.txt\",\"1,234\""), (F{"a.txt", "1,234"}));
+    EXPECT_EQ(FileListText::SplitFields("\"say \"\"hi\"\".txt\",\"5\","), (F{"say \"hi\".txt", "5", ""}));
+    EXPECT_EQ(FileListText::SplitFields("my file.txt,5"), (F{"my", "file.txt", "5"}));
+    EXPECT_EQ(FileListText::SplitFields("  \t a , b"), (F{"a", "b"}));
+    EXPECT_EQ(FileListText::SplitFields(",,x"), (F{"", "", "x"}));
+    EXPECT_EQ(FileListText::SplitFields(""), F{});
+    EXPECT_EQ(FileListText::SplitFields("\"open"), F{"open"});
+    // A zero character cannot hang the scan.
+    EXPECT_EQ(FileListText::SplitFields(QString("a") + QChar(0) + "b,c"), (F{"a", "", "b", "c"}));
+
+    // Unquoted names with spaces are split into several fields, so such a
+    // line lands with the wrong name rather than the whole name.
+    TransferQueue recv(QueueKind::Receive);
+    ASSERT_TRUE(FileListText::MergeListLines(recv, {"my file.txt,5,"}, {"/in/"}));
+    EXPECT_EQ(recv.Row(0).Name(), "my");
+    EXPECT_EQ(recv.Row(0).SizeText(), "file.txt");
+}
+
+TEST(FileListText, BodiesSplitAtEveryKindOfLineBreak)
+{
+    EXPECT_EQ(FileListText::SplitBody("a\r\nb\nc\rd"), (QStringList{"a", "b", "c", "d"}));
+    EXPECT_EQ(FileListText::SplitBody("a\r\n"), QStringList{"a"});
+    // Shift-JIS names decode to Unicode and encode back to the same bytes.
+    const QString name = QStringLiteral("資料.txt");
+    const QByteArray wire = FileListText::EncodeLines({FileListText::MakeLine(name, "1")});
+    TransferQueue recv(QueueKind::Receive);
+    ASSERT_TRUE(FileListText::MergeListLines(recv, FileListText::SplitBody(wire), {"/in/"}));
+    EXPECT_EQ(recv.Row(0).Name(), name);
+}
+
+TEST(FileListText, HostileNamesNeverBecomeRows)
+{
+    const char* hostile[] = {
+        "\"\",\"1\",",               "\".\",\"1\",",          "\"..\",\"1\",",
+        "\"../../etc/passwd\",\"1\",", "\"/etc/passwd\",\"1\",", "\"a/b.txt\",\"1\",",
+        "\"..\\\\x.txt\",\"1\",",     "\"a\\b.txt\",\"1\",",    "\"a\x01.txt\",\"1\",",
+        "\"a\x7f.txt\",\"1\",",       "\"only-one-field\"",     "",
+    };
+    TransferQueue recv(QueueKind::Receive);
+    for (const char* line : hostile)
+        EXPECT_FALSE(FileListText::MergeListLines(recv, {QString::fromLatin1(line)}, {"/in/"})) << line;
+    QStringList withTab{QString("\"a") + QChar(9) + "b\",\"1\","};
+    EXPECT_FALSE(FileListText::MergeListLines(recv, withTab, {"/in/"}));
+    // Undecodable bytes cannot name a file that we could ask for again.
+    QByteArray bad("\"\x81\x20.txt\",\"1\",");
+    EXPECT_FALSE(FileListText::MergeListLines(recv, FileListText::SplitBody(bad), {"/in/"}));
+    EXPECT_TRUE(recv.IsEmpty());
+    // A harmless name among them still gets through.
+    EXPECT_TRUE(FileListText::MergeListLines(recv, {"\"..a\",\"1\",", "\"../b\",\"1\","}, {"/in/"}));
+    ASSERT_EQ(recv.Count(), 1);
+    EXPECT_EQ(recv.Row(0).Name(), "..a");
+}
+
+TEST(FileListText, SendQueueRowsTakeTheirFolderFromTheThirdField)
+{
+    TransferQueue send(QueueKind::Send);
+    EXPECT_FALSE(FileListText::MergeListLines(send, {"\"a\",\"1\""}));   // no folder field
+    EXPECT_FALSE(FileListText::MergeListLines(send, {"\"a\",\"1\","}));  // an empty folder
+    send.RunButton()->SetPressed(true);
+    ASSERT_TRUE(FileListText::MergeListLines(send, {FileListText::MakeLocalAddLine("a", "1", "/x \"q\"/")}));
+    EXPECT_EQ(send.Row(0).Folder(), "/x \"q\"/");
+    EXPECT_EQ(send.Row(0).State(), RowState::Unlisted);
+    QStringList lines;
+    ASSERT_TRUE(FileListText::BuildFileList(send, lines));
+    EXPECT_EQ(lines, QStringList{"\"a\",\"1\","});  // the folder is never sent
+    EXPECT_EQ(send.Row(0).State(), RowState::Waiting);
+}
+
+TEST(LocalFileAdder, AddsFilesOnceAndRefusesWhatNoListCanCarry)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("report.txt");
+    ASSERT_TRUE(writeFile(path, pattern(1234)));
+    ASSERT_TRUE(writeFile(dir.filePath("empty.bin"), {}));
+    ASSERT_TRUE(writeFile(dir.filePath("say\"hi\".txt"), "x"));
+
+    TransferQueue send(QueueKind::Send);
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, path), AddFileResult::Added);
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, path), AddFileResult::AlreadyListed);
+    ASSERT_EQ(send.Count(), 1);
+    EXPECT_EQ(send.Row(0).SizeText(), "1,234");
+    EXPECT_EQ(send.Row(0).Folder(), dir.path() + "/");
+    EXPECT_EQ(send.Row(0).State(), RowState::Waiting);
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, dir.path()), AddFileResult::NotAFile);
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, dir.filePath("empty.bin")), AddFileResult::NotAFile);
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, dir.filePath("missing")), AddFileResult::NotAFile);
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, dir.filePath("say\"hi\".txt")), AddFileResult::NameNotListable);
+    EXPECT_FALSE(LocalFileAdder::Message(AddFileResult::NameNotListable, "x").isEmpty());
+    EXPECT_TRUE(LocalFileAdder::Message(AddFileResult::AlreadyListed, "x").isEmpty());
+    EXPECT_EQ(send.Count(), 1);
+}
+
+TEST(LocalFileAdder, FilesOf2GiBOrMoreStayOutOfTheSendQueue)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Sparse files: no disk space is used.
+    const QString big = dir.filePath("big.iso");
+    const QString edge = dir.filePath("edge.iso");
+    ASSERT_TRUE(writeFile(big, {}));
+    ASSERT_TRUE(writeFile(edge, {}));
+    ASSERT_EQ(::truncate(QFile::encodeName(big).constData(), 0x80000000LL), 0);
+    ASSERT_EQ(::truncate(QFile::encodeName(edge).constData(), 0x7FFFFFFFLL), 0);
+
+    TransferQueue send(QueueKind::Send);
+    const AddFileResult r = LocalFileAdder::AddLocalFile(send, big);
+    EXPECT_EQ(r, AddFileResult::TooLarge);
+    EXPECT_EQ(LocalFileAdder::Message(r, big), QStringLiteral("2GB以上のファイルは送信できません：big.iso"));
+    EXPECT_TRUE(send.IsEmpty());
+    EXPECT_EQ(LocalFileAdder::AddLocalFile(send, edge), AddFileResult::Added);
+    ASSERT_EQ(send.Count(), 1);
+    EXPECT_EQ(send.Row(0).SizeText(), "2,147,483,647");
+}

@@ -1,0 +1,132 @@
+// Choosing and preparing the local file of a reception, and the attribute
+// word on Linux.
+#include "TransferTestSupport.h"
+
+#include "core/protocol/FileAttributes.h"
+#include "core/protocol/LocalFileChooser.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace corvid;
+using namespace corvid::test;
+
+TEST(FileAttributes, WordLivesInTheExtendedAttributeAndMirrorsReadOnly)
+{
+    QTemporaryDir dir;
+    const QString f = dir.filePath("a.txt");
+    ASSERT_TRUE(writeFile(f, "abc"));
+    EXPECT_EQ(attrOf(f), 32u);  // no attribute yet: archive
+    ASSERT_TRUE(FileAttributes::Write(f, 34));
+    EXPECT_EQ(attrOf(f), 34u);
+    EXPECT_TRUE(FileAttributes::IsHidden(attrOf(f)));
+    ASSERT_TRUE(FileAttributes::Write(f, 33));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(f).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    ASSERT_TRUE(FileAttributes::Write(f, 32));
+    ASSERT_EQ(::stat(QFile::encodeName(f).constData(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+
+    const QString plain = dir.filePath("ro.txt");
+    ASSERT_TRUE(writeFile(plain, "x"));
+    ::chmod(QFile::encodeName(plain).constData(), 0444);
+    EXPECT_EQ(attrOf(plain), 33u);
+    EXPECT_FALSE(FileAttributes::Read(dir.filePath("missing")).has_value());
+}
+
+TEST(LocalFileChooser, FreshNamesKeepTheLastExtension)
+{
+    EXPECT_EQ(LocalFileChooser::FreshName("report.txt", 1), "report_1.txt");
+    EXPECT_EQ(LocalFileChooser::FreshName("report.txt", 2), "report_2.txt");
+    EXPECT_EQ(LocalFileChooser::FreshName("README", 1), "README_1");
+    EXPECT_EQ(LocalFileChooser::FreshName("a.tar.gz", 3), "a.tar_3.gz");
+    EXPECT_EQ(LocalFileChooser::BareName("/in/sub/a.txt"), "a.txt");
+    EXPECT_EQ(LocalFileChooser::FolderOf("/in/sub/a.txt"), "/in/sub/");
+}
+
+TEST(LocalFileChooser, NewFileIsCreatedHiddenAndLocked)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.txt");
+    LocalFile file;
+    ASSERT_TRUE(LocalFileChooser::Choose(path, 1000, file));
+    EXPECT_EQ(file.Path(), path);
+    EXPECT_EQ(file.Size(), 0);
+    EXPECT_FALSE(file.Resumed());
+    EXPECT_EQ(attrOf(path), 34u);
+    // Held exclusively: a second reception cannot open it.
+    LocalFile second;
+    EXPECT_FALSE(LocalFileChooser::Choose(path, 1000, second));
+    EXPECT_TRUE(file.CloseDeletingIfEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(LocalFileChooser, HiddenSmallerCopyIsResumedElseAFreshNameIsTaken)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.txt");
+    ASSERT_TRUE(writeFile(path, pattern(400)));
+    ASSERT_TRUE(FileAttributes::Write(path, 34));
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 1000), 400);
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 400), 0);  // not smaller: finished
+    {
+        LocalFile file;
+        ASSERT_TRUE(LocalFileChooser::Choose(path, 1000, file));
+        EXPECT_TRUE(file.Resumed());
+        EXPECT_EQ(file.Size(), 400);
+        EXPECT_EQ(file.Path(), path);
+        ASSERT_TRUE(file.Append("xyz", 3));
+    }
+    EXPECT_EQ(readFile(path).size(), 403);
+    // 403 of 403 expected, hidden: counts as finished, the data goes elsewhere.
+    LocalFile fresh;
+    ASSERT_TRUE(LocalFileChooser::Choose(path, 403, fresh));
+    EXPECT_EQ(fresh.Path(), dir.filePath("a_1.txt"));
+    LocalFile fresh2;
+    ASSERT_TRUE(LocalFileChooser::Choose(path, 403, fresh2));
+    EXPECT_EQ(fresh2.Path(), dir.filePath("a_2.txt"));
+    EXPECT_EQ(readFile(path).size(), 403);  // never overwritten
+}
+
+TEST(LocalFileChooser, VisibleFileOrLinkIsNeverWrittenThrough)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(writeFile(dir.filePath("README"), "keep"));
+    LocalFile f1;
+    ASSERT_TRUE(LocalFileChooser::Choose(dir.filePath("README"), 1000, f1));
+    EXPECT_EQ(f1.Path(), dir.filePath("README_1"));
+    EXPECT_EQ(readFile(dir.filePath("README")), "keep");
+
+    // A link in the receive folder pointing elsewhere: even a hidden target
+    // is not appended to through it.
+    QTemporaryDir outside;
+    const QString target = outside.filePath("victim");
+    ASSERT_TRUE(writeFile(target, "secret"));
+    ASSERT_TRUE(FileAttributes::Write(target, 34));
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(dir.filePath("b.txt")).constData()),
+              0);
+    LocalFile f2;
+    ASSERT_TRUE(LocalFileChooser::Choose(dir.filePath("b.txt"), 1000, f2));
+    EXPECT_EQ(f2.Path(), dir.filePath("b_1.txt"));
+    EXPECT_EQ(readFile(target), "secret");
+}
+
+TEST(LocalFileChooser, UnsafeNamesAndMissingFoldersCreateNothing)
+{
+    QTemporaryDir dir;
+    LocalFile f;
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.path() + "/..", 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.path() + "/", 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.filePath("a\\..\\b"), 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.filePath("nofolder/a.txt"), 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.filePath("a.txt"), 0, f));
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(LocalFileChooser::IsSafeName("..a"));
+    EXPECT_TRUE(LocalFileChooser::IsSafeName(QStringLiteral("日本語 名前.txt")));
+    EXPECT_FALSE(LocalFileChooser::IsSafeName(QString("a") + QChar(0x85)));
+}
