@@ -1,10 +1,12 @@
 #include "core/protocol/TcpListener.h"
+#include "core/session/ChatLog.h"
 #include "core/session/SessionController.h"
 #include "core/settings/IniFile.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/session/TForm1.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -210,11 +212,105 @@ TEST(MainWindow, RecentPeersAreReadConvertedChosenAndWrittenBack)
         EXPECT_EQ(items[1]->text(), QStringLiteral("10.0.0.2:6256 Jiro"));
         items[1]->trigger();
         EXPECT_EQ(a.edit("edIP")->text(), QStringLiteral("10.0.0.2"));
-        a.form->move(40, 50);
         ASSERT_TRUE(a.form->close());
         IniFile ini(iniPath);
         EXPECT_EQ(ini.readString(QStringLiteral("Recently"), QStringLiteral("0"), QString()),
                   QStringLiteral("192.168.0.5:6300 Taro"));
         EXPECT_EQ(ini.readInteger(QStringLiteral("MainForm"), QStringLiteral("Width"), -1), a.form->width());
     }
+}
+
+namespace {
+// A listening and a connected window.
+struct ConnectedPair {
+    Instance a{QStringLiteral("Aki")};
+    Instance b{QStringLiteral("Ben")};
+    ConnectedPair()
+    {
+        const QString port = QString::number(freePort());
+        a.edit("edPort")->setText(port);
+        QTest::mouseClick(a.button("btServer"), Qt::LeftButton);
+        b.edit("edPort")->setText(port);
+        QTest::mouseClick(b.button("btClient"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(a.form->windowTitle(), QStringLiteral("Ben"), kWaitMs);
+    }
+};
+
+void typeAndSend(Instance& side, const QString& text)
+{
+    auto* input = side.child<QTextEdit>("reInput");
+    input->setFocus();
+    // Japanese arrives committed by the input method, not as key clicks.
+    bool ascii = true;
+    for (QChar ch : text)
+        ascii = ascii && ch.unicode() < 0x80;
+    if (ascii)
+        QTest::keyClicks(input, text);
+    else
+        input->insertPlainText(text);
+    QTest::keyClick(input, Qt::Key_Return);
+}
+} // namespace
+
+TEST(MainWindow, ChatBothWaysThroughTheInputBox)
+{
+    ConnectedPair p;
+    auto* bInput = p.b.child<QTextEdit>("reInput");
+    typeAndSend(p.b, QStringLiteral("こんにちは"));
+    EXPECT_TRUE(bInput->toPlainText().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(p.a.logText().contains(QStringLiteral("Ben： こんにちは")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(p.b.logText().contains(QStringLiteral("Ben： こんにちは")), kWaitMs);
+
+    typeAndSend(p.a, QStringLiteral("a<b"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.b.logText().contains(QStringLiteral("Aki： a<b")), kWaitMs);
+
+    // Ctrl+Enter is a line break inside one message; Enter is never inserted.
+    bInput->setFocus();
+    QTest::keyClicks(bInput, QStringLiteral("one"));
+    QTest::keyClick(bInput, Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClicks(bInput, QStringLiteral("two"));
+    EXPECT_EQ(bInput->toPlainText(), QStringLiteral("one\ntwo"));
+    QTest::keyClick(bInput, Qt::Key_Return);
+    EXPECT_TRUE(bInput->toPlainText().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(p.a.logText().contains(QStringLiteral("Ben： one")), kWaitMs);
+    EXPECT_TRUE(p.a.logText().contains(QStringLiteral("two")));
+}
+
+TEST(MainWindow, EnterWithoutAPeerKeepsTheText)
+{
+    Instance b(QStringLiteral("Ben"));
+    auto* input = b.child<QTextEdit>("reInput");
+    QTest::keyClick(input, Qt::Key_Return);
+    EXPECT_TRUE(input->toPlainText().isEmpty());  // Enter in an empty box does nothing
+    typeAndSend(b, QStringLiteral("later"));
+    EXPECT_EQ(input->toPlainText(), QStringLiteral("later"));
+}
+
+TEST(MainWindow, ShortcutsCopyTheWanAndLanAddresses)
+{
+    Instance a(QStringLiteral("Aki"));
+    a.form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(a.form.get()));
+    // The short cuts work with the focus anywhere in the window.
+    a.child<QTextEdit>("reInput")->setFocus();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::keyClick(a.form.get(), Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), a.form->wanAddress());
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::keyClick(a.form.get(), Qt::Key_L, Qt::ControlModifier);
+    // Without a router the WAN address is the LAN address found at start.
+    EXPECT_EQ(QApplication::clipboard()->text(), a.form->wanAddress());
+}
+
+TEST(MainWindow, ClosingWithConnectionsAndQueuedLinesIsClean)
+{
+    auto p = std::make_unique<ConnectedPair>();
+    for (int i = 0; i < 50; ++i)
+        p->b.form->chatLog().AddLogLine(QStringLiteral("queued %1").arg(i), LineSys);
+    typeAndSend(p->b, QStringLiteral("bye"));
+    // The client side closes while the session and the queue are still full.
+    EXPECT_TRUE(p->b.form->close());
+    p->b.form.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(p->a.logText().contains(QStringLiteral("切断")), kWaitMs);
+    p.reset();
 }

@@ -54,8 +54,17 @@ QString SessionController::peerName() const
 
 void SessionController::setPeerName(const QString& name)
 {
-    std::lock_guard lock(mutex_);
-    peerName_ = name;
+    {
+        std::lock_guard lock(mutex_);
+        peerName_ = name;
+    }
+    notifyPeerName(name);
+}
+
+void SessionController::notifyPeerName(const QString& name)
+{
+    if (peerNameObserver_)
+        peerNameObserver_(name);
 }
 
 bool SessionController::hasServerSession() const
@@ -144,8 +153,10 @@ void SessionController::ClientDisconnected()
         hadPeer = !peerName_.isEmpty();
         peerName_.clear();
     }
-    if (hadPeer)
+    if (hadPeer) {
         log_.AddLogLine(kDisconnected, LineSys);
+        notifyPeerName(QString());
+    }
     timer1_.stop();
     emit clientDisconnected();
     emit connectionStateChanged();
@@ -287,7 +298,6 @@ void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& bloc
         log_.AddLogLine(kConnectFailed, LineSys);
         return;
     }
-    log_.AddLogLine(kConnected, LineSys);
     QString title;
     {
         std::lock_guard lock(mutex_);
@@ -296,6 +306,8 @@ void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& bloc
             peerName_ = SjisCodec::decode(peer);
         title = peerName_;
     }
+    notifyPeerName(title);
+    log_.AddLogLine(kConnected, LineSys);
     emit titleChanged(title);
     emit connectionStateChanged();
 }
@@ -316,6 +328,7 @@ void SessionController::onDisconnect(AcceptedConnection& c)
     if (wasSession) {
         emit titleChanged(QString::fromLatin1(kAppTitle));
         log_.AddLogLine(kDisconnected, LineSys);
+        notifyPeerName(QString());
     }
     emit connectionStateChanged();
 }

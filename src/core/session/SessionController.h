@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -36,6 +37,9 @@ public:
     void setServerMode(bool on) { serverMode_ = on; }
     RecentPeers& recentPeers() { return recentPeers_; }
     void setDispatch(ISessionDispatch* dispatch) { dispatch_ = dispatch; }
+    // Told of every change of the peer name at once, on the thread that
+    // made it (before that thread logs anything about it). Set before use.
+    void setPeerNameObserver(std::function<void(const QString&)> fn) { peerNameObserver_ = std::move(fn); }
 
     // Client role (GUI thread). Blocks for at most the connect and answer
     // time limits.
@@ -86,9 +90,11 @@ private:
     void ReceiveChatMessage(TcpConnection& c, const HeaderBlock& block, bool haveSession);
     void ClientDisconnected();
     void setPeerName(const QString& name);
+    void notifyPeerName(const QString& name);
 
     ILogSink& log_;
     ISessionDispatch* dispatch_ = nullptr;
+    std::function<void(const QString&)> peerNameObserver_;
     std::atomic<int> protocol_{1};
     std::atomic<bool> serverMode_{false};
     mutable std::mutex mutex_;  // guards the fields below

@@ -93,15 +93,14 @@ void ChatLogView::writeHtml(const QString& text)
     cursor_.movePosition(QTextCursor::End);
     cursor_.beginEditBlock(); // one layout pass for a burst of lines
     for (const QString& fragment : fragments) {
-        QString html = fragment;
-        // The block ends the line; a trailing <br> would add an empty row.
-        if (html.endsWith(u"<br>"))
-            html.chop(4);
         if (document()->isEmpty())
             cursor_.setBlockFormat(blockFormat_);
         else
             cursor_.insertBlock(blockFormat_, QTextCharFormat());
-        cursor_.insertHtml(html);
+        // Without the named anchor: a distinct anchor name on every line
+        // would give every line a text format of its own, and the document
+        // compares each new format with all of those.
+        cursor_.insertHtml(ChatLog::fragmentBody(fragment));
         const int anchor = ChatLog::fragmentAnchor(fragment);
         if (anchor >= 0)
             anchorBlocks_.insert(anchor, cursor_.blockNumber());

@@ -29,6 +29,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+// The icons live in a static library: register them before first use.
+static void initCorvidResources()
+{
+    Q_INIT_RESOURCE(corvid);
+}
+
 namespace corvid {
 
 namespace {
@@ -52,6 +58,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     , log_(std::make_unique<ChatLog>())
     , session_(std::make_unique<SessionController>(*log_))
 {
+    initCorvidResources();
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QString::fromLatin1(SessionController::kAppTitle));
     setWindowIcon(QIcon(QStringLiteral(":/icons/corvid.svg")));
@@ -62,6 +69,12 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     connect(session_.get(), &SessionController::connectionStateChanged, this, &TForm1::UpdateConnectionControls);
     connect(session_.get(), &SessionController::clientDisconnected, this, [this] { btClient->setChecked(false); });
     connect(session_.get(), &SessionController::recentPeersChanged, this, &TForm1::rebuildRecentMenu);
+    ChatLog* log = log_.get();
+    session_->setPeerNameObserver([log](const QString& name) { log->setPeerName(name); });
+    connect(log, &ChatLog::statusTimeChanged, statusPanels_[2], &QLabel::setText);
+    connect(log, &ChatLog::inputColorsChanged, this, [this](const QString& bg, const QString& fg) {
+        ChatLogView::applyInputColors(reInput, bg, fg);
+    });
 
     FormCreate();
     UpdateConnectionControls();
@@ -72,7 +85,7 @@ TForm1::~TForm1()
     // Fixed order: the window stops taking input, the session's threads are
     // joined, and only then the log they write to goes away.
     session_->shutdown();
-    log_->detachView();
+    log_->setRenderer(nullptr);
 }
 
 void TForm1::buildLayout()
@@ -94,6 +107,7 @@ void TForm1::buildLayout()
     connect(btClient, &QToolButton::clicked, this, &TForm1::btClientClick);
     connect(btServer, &QToolButton::clicked, this, &TForm1::btServerClick);
     connect(btTrans, &QToolButton::clicked, this, &TForm1::btTransClick);
+    btTrans->setEnabled(false);
 
     addToolBarBreak();
     auto* bar2 = addToolBar(QStringLiteral("ToolBar2"));
@@ -143,11 +157,13 @@ void TForm1::buildLayout()
     WB = new ChatLogView(splitter_);
     WB->setObjectName(QStringLiteral("WB"));
     WB->setMinimumSize(30, 30);
+    WB->setLog(log_.get());
     reInput = new QTextEdit(splitter_);
     reInput->setObjectName(QStringLiteral("reInput"));
     reInput->setAcceptRichText(false);
     reInput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     reInput->installEventFilter(this);
+    ChatLogView::installEditMenu(reInput);
     splitter_->addWidget(WB);
     splitter_->addWidget(reInput);
     splitter_->setStretchFactor(0, 1);
@@ -309,7 +325,8 @@ void TForm1::setTitle(const QString& title)
 
 void TForm1::btTransClick()
 {
-    // The transfer window joins here once it exists.
+    // Shows and hides the transfer window, which arrives with the transfer
+    // side; until then btTrans stays disabled.
 }
 
 // ---- addresses ------------------------------------------------------------
@@ -347,16 +364,14 @@ void TForm1::FormCreate()
 
     const WindowBounds b = AppSettings::loadMainForm(ini);
     setGeometry(b.Left, b.Top, b.Width, b.Height);
-    // Alpha/AlphaValue: translucency is applied by the notifications code.
-    if (ini.readBool(QStringLiteral("Option"), QStringLiteral("Alpha"), false)) {
-        const int alpha = ini.readInteger(QStringLiteral("Option"), QStringLiteral("AlphaValue"), 255);
-        setWindowOpacity(qBound(55, alpha, 255) / 255.0);
-    }
     const QString exeDir = AppSettings::executableDir();
     s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
+    if (s.Alpha)
+        setWindowOpacity(qBound(55, s.AlphaValue, 255) / 255.0);
     reInput->setFixedHeight(qMax(1, s.InputHeight));
     session_->setUserName(s.UserName);
 
+    transferState_ = AppSettings::loadTransferWindowState(ini);
     for (const QString& entry : AppSettings::loadRecentPeers(ini))
         session_->recentPeers().AddRecentPeer(entry);
 
@@ -373,7 +388,22 @@ void TForm1::FormCreate()
     if (!session_->recentPeers().entries().isEmpty())
         RecentPeerClick(session_->recentPeers().entries().first());
 
+    log_->setUserName(s.UserName);
     applyLogAppearance();
+}
+
+void TForm1::applyLogAppearance()
+{
+    const AppSettings& s = AppSettings::instance();
+    ChatLogStyle style;
+    style.formColor = s.FormColor;
+    style.userColor = s.UserColor;
+    style.recvColor = s.RecvColor;
+    style.sysColor = s.SysColor;
+    style.linkColor = s.LinkColor;
+    style.fontName = s.FontName;
+    style.fontSize = s.FontSize;
+    log_->setStyle(style);
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -400,7 +430,10 @@ void TForm1::FormClose()
     QString error;
     const QRect g = geometry();
     bool ok = AppSettings::saveMainForm(ini, WindowBounds{g.left(), g.top(), g.height(), g.width()}, &error);
-    // The transfer window's [State] is written here once that window exists.
+    // The transfer window's layout; until that window exists its stored
+    // layout is carried through unchanged.
+    if (ok)
+        ok = AppSettings::saveTransferWindowState(ini, transferState_, &error);
     if (ok)
         ok = AppSettings::saveRecentPeers(ini, session_->recentPeers().entries(), &error);
     if (!ok)
@@ -443,3 +476,5 @@ void TForm1::SendChatMessage(const QString& text)
     if (session_->SendChatMessage(text))
         reInput->clear();
 }
+
+} // namespace corvid

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/session/SessionController.h"
+#include "core/settings/AppSettings.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<SessionController> session_;
     quint16 listenPort_ = 6256;
     QString wanAddress_;
+    TransferWindowState transferState_;
     bool shown_ = false;
 
     QToolButton* btClient = nullptr;
