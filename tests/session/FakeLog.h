@@ -15,10 +15,16 @@ public:
         lines_ << text;
         kinds_ << kind;
     }
+    // A deep copy: the caller's list shares nothing with the one the
+    // connection threads append to.
     QStringList lines() const
     {
         std::lock_guard lock(mutex_);
-        return lines_;
+        QStringList copy;
+        copy.reserve(lines_.size());
+        for (const QString& l : lines_)
+            copy.append(QString(l.constData(), l.size()));
+        return copy;
     }
     bool contains(const QString& text) const { return lines().contains(text); }
     int count(const QString& text) const { return int(lines().count(text)); }
