@@ -314,3 +314,30 @@ TEST(MainWindow, ClosingWithConnectionsAndQueuedLinesIsClean)
     QTRY_VERIFY_WITH_TIMEOUT(p->a.logText().contains(QStringLiteral("切断")), kWaitMs);
     p.reset();
 }
+
+TEST(MainWindow, GeometryWrittenAtCloseIsRestoredAtTheNextStart)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("corvid.ini"));
+    {
+        IniFile f(ini);
+        f.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false);
+        f.writeInteger(QStringLiteral("Option"), QStringLiteral("InputHeight"), 120);
+    }
+    QRect saved;
+    {
+        TForm1 form(ini);
+        form.show();
+        form.setGeometry(40, 50, 320, 420);
+        saved = form.geometry();
+        ASSERT_TRUE(form.close());
+    }
+    IniFile f(ini);
+    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Left"), -1), saved.left());
+    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Height"), -1), saved.height());
+    // The transfer window's layout is carried through with its defaults.
+    EXPECT_EQ(f.readInteger(QStringLiteral("State"), QStringLiteral("LV2Col6"), -1), 148);
+    TForm1 again(ini);
+    EXPECT_EQ(again.geometry(), saved);
+    EXPECT_EQ(again.findChild<QTextEdit*>(QStringLiteral("reInput"))->height(), 120);
+}

@@ -21,17 +21,6 @@ QString groupDigits(quint64 magnitude, bool negative)
     return out;
 }
 
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
 
 void setOk(bool* ok, bool value)
 {
@@ -97,7 +86,7 @@ ColorValue Conversions::HtmlToColor(const QString& text, bool* ok)
     }
     ColorValue rgb = 0;
     for (qsizetype i = 1; i < 7; ++i) {
-        const int digit = hexDigit(text.at(i));
+        const int digit = HexDigit(text.at(i));
         if (digit < 0) {
             setOk(ok, false);
             return 0;
@@ -110,6 +99,18 @@ ColorValue Conversions::HtmlToColor(const QString& text, bool* ok)
     const ColorValue blue = rgb & 0xFFu;
     setOk(ok, true);
     return (blue << 16) | (green << 8) | red;
+}
+
+int Conversions::HexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
 }
 
 } // namespace corvid

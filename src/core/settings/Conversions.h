@@ -32,6 +32,9 @@ public:
     // hexadecimal digits gives 0 and clears `ok`, so callers can fall back
     // to a default instead of using a made-up colour.
     static ColorValue HtmlToColor(const QString& text, bool* ok = nullptr);
+
+    // Value of one hexadecimal digit, or -1.
+    static int HexDigit(QChar c);
 };
 
 } // namespace corvid

@@ -1,5 +1,7 @@
 #include "core/settings/IniFile.h"
 
+#include "core/settings/Conversions.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -69,18 +71,6 @@ bool sameName(const QString& a, const QString& b)
     return QString::compare(a, b, Qt::CaseInsensitive) == 0;
 }
 
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
-
 // Hexadecimal after "0x" may use all 32 bits ("0xFFFFFFFF" is -1); decimal
 // must fit a signed 32-bit number.
 bool parseInteger(const QString& text, qint32* out)
@@ -89,7 +79,7 @@ bool parseInteger(const QString& text, qint32* out)
         && (text.at(1) == QLatin1Char('x') || text.at(1) == QLatin1Char('X'))) {
         quint64 v = 0;
         for (qsizetype i = 2; i < text.size(); ++i) {
-            const int d = hexDigit(text.at(i));
+            const int d = Conversions::HexDigit(text.at(i));
             if (d < 0)
                 return false;
             v = (v << 4) | static_cast<quint64>(d);
