@@ -3,7 +3,6 @@
 #include "gui/session/TForm1.h"
 
 #include <QApplication>
-#include <QFont>
 #include <csignal>
 
 int main(int argc, char** argv)
@@ -14,10 +13,6 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvid"));
     QApplication::setApplicationVersion(QStringLiteral(CORVID_VERSION_STRING));
-    // The default log font is a Windows face; show it with the Japanese
-    // Gothic font installed here.
-    QFont::insertSubstitutions(QStringLiteral("MS UI GOTHIC"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
-    QFont::insertSubstitutions(QStringLiteral("MS UI Gothic"), {QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic")});
 
     int rc = 0;
     {

@@ -338,6 +338,7 @@ TEST(MainWindow, GeometryWrittenAtCloseIsRestoredAtTheNextStart)
     // The transfer window's layout is carried through with its defaults.
     EXPECT_EQ(f.readInteger(QStringLiteral("State"), QStringLiteral("LV2Col6"), -1), 148);
     TForm1 again(ini);
+    again.show();
     EXPECT_EQ(again.geometry(), saved);
     EXPECT_EQ(again.findChild<QTextEdit*>(QStringLiteral("reInput"))->height(), 120);
 }

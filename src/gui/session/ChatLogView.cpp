@@ -50,10 +50,11 @@ void ChatLogView::setLog(ChatLog* log)
 void ChatLogView::setPageStyle(const ChatLogStyle& style)
 {
     // The default log font names a Windows font; show it with the Japanese
-    // gothic face installed here.
+    // gothic face installed here (the proportional one first, as the
+    // original is proportional).
     static const bool substituted = [] {
         QFont::insertSubstitutions(QStringLiteral("MS UI GOTHIC"),
-                                   { QStringLiteral("IPAGothic"), QStringLiteral("IPAPGothic") });
+                                   { QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic") });
         return true;
     }();
     Q_UNUSED(substituted);

@@ -175,7 +175,11 @@ void TForm1::buildLayout()
     for (int i = 0; i < 3; ++i) {
         statusPanels_[i] = new QLabel(this);
         statusPanels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        statusPanels_[i]->setFixedWidth(widths[i]);
+        // The last panel takes the rest of the bar.
+        if (i < 2)
+            statusPanels_[i]->setFixedWidth(widths[i]);
+        else
+            statusPanels_[i]->setMinimumWidth(widths[i]);
         statusBar()->addWidget(statusPanels_[i], i == 2 ? 1 : 0);
     }
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
@@ -368,7 +372,7 @@ void TForm1::FormCreate()
     s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
     if (s.Alpha)
         setWindowOpacity(qBound(55, s.AlphaValue, 255) / 255.0);
-    reInput->setFixedHeight(qMax(1, s.InputHeight));
+    inputHeight_ = qMax(1, s.InputHeight);
     session_->setUserName(s.UserName);
 
     transferState_ = AppSettings::loadTransferWindowState(ini);
@@ -413,6 +417,10 @@ void TForm1::showEvent(QShowEvent* event)
         return;
     shown_ = true;
     Panel3->hide();
+    // The log takes the space the input box leaves; later resizes keep the
+    // input box's height (its stretch factor is 0).
+    const int logHeight = qMax(WB->minimumHeight(), splitter_->height() - splitter_->handleWidth() - inputHeight_);
+    splitter_->setSizes({logHeight, inputHeight_});
     // The update check starts here once it exists (VerCheck).
 }
 

@@ -71,6 +71,7 @@ private:
     QString wanAddress_;
     TransferWindowState transferState_;
     bool shown_ = false;
+    int inputHeight_ = 80;
 
     QToolButton* btClient = nullptr;
     QToolButton* btServer = nullptr;
