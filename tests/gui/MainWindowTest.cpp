@@ -6,6 +6,7 @@
 #include "gui/session/TForm1.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
@@ -104,6 +105,14 @@ TEST(MainWindow, PortBoxTakesDigitsOnlyAndZeroKeepsThePort)
     EXPECT_EQ(a.form->listeningPort(), 7001);
     port->clear();
     EXPECT_EQ(a.form->listeningPort(), 7001);
+    // Keys that type no character keep working.
+    port->setText(QStringLiteral("6256"));
+    port->setCursorPosition(0);
+    QTest::keyClick(port, Qt::Key_Delete);
+    EXPECT_EQ(port->text(), QStringLiteral("256"));
+    QTest::keyClick(port, Qt::Key_End);
+    QTest::keyClick(port, Qt::Key_Backspace);
+    EXPECT_EQ(port->text(), QStringLiteral("25"));
 }
 
 TEST(MainWindow, TwoWindowsConnectAThirdIsRefusedAndDisconnectIsSeen)
@@ -117,6 +126,8 @@ TEST(MainWindow, TwoWindowsConnectAThirdIsRefusedAndDisconnectIsSeen)
     ASSERT_TRUE(a.button("btServer")->isChecked());
     EXPECT_FALSE(a.button("btClient")->isEnabled());
     EXPECT_FALSE(a.edit("edIP")->isEnabled());
+    EXPECT_FALSE(a.edit("edPort")->isEnabled());
+    EXPECT_FALSE(a.button("btMenu")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("サーバ起動")), kWaitMs);
 
     b.edit("edIP")->setText(QStringLiteral("127.0.0.1"));
@@ -124,6 +135,8 @@ TEST(MainWindow, TwoWindowsConnectAThirdIsRefusedAndDisconnectIsSeen)
     QTest::mouseClick(b.button("btClient"), Qt::LeftButton);
     EXPECT_TRUE(b.button("btClient")->isChecked());
     EXPECT_FALSE(b.button("btServer")->isEnabled());
+    EXPECT_FALSE(b.edit("edIP")->isEnabled());
+    EXPECT_FALSE(b.button("btMenu")->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(b.form->windowTitle(), QStringLiteral("Aki"), kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(a.form->windowTitle(), QStringLiteral("Ben"), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("接続成功")), kWaitMs);
@@ -147,6 +160,9 @@ TEST(MainWindow, TwoWindowsConnectAThirdIsRefusedAndDisconnectIsSeen)
     QTest::mouseClick(b.button("btClient"), Qt::LeftButton);
     EXPECT_FALSE(b.button("btClient")->isChecked());
     EXPECT_TRUE(b.button("btServer")->isEnabled());
+    EXPECT_TRUE(b.edit("edIP")->isEnabled());
+    EXPECT_TRUE(b.edit("edPort")->isEnabled());
+    EXPECT_TRUE(b.button("btMenu")->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(b.form->windowTitle(), QStringLiteral("Corvid"), kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(a.form->windowTitle(), QStringLiteral("Corvid"), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("切断")), kWaitMs);
@@ -169,6 +185,8 @@ TEST(MainWindow, ServerStopIsSeenByTheClientAtItsNextPoll)
 
     QTest::mouseClick(a.button("btServer"), Qt::LeftButton);
     EXPECT_FALSE(a.button("btServer")->isChecked());
+    EXPECT_TRUE(a.edit("edIP")->isEnabled());
+    EXPECT_TRUE(a.button("btClient")->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(a.logText().contains(QStringLiteral("サーバ停止")), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(b.logText().contains(QStringLiteral("切断")), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!b.button("btClient")->isChecked(), kWaitMs);
@@ -324,21 +342,30 @@ TEST(MainWindow, GeometryWrittenAtCloseIsRestoredAtTheNextStart)
         f.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false);
         f.writeInteger(QStringLiteral("Option"), QStringLiteral("InputHeight"), 120);
     }
-    QRect saved;
     {
         TForm1 form(ini);
         form.show();
-        form.setGeometry(40, 50, 320, 420);
-        saved = form.geometry();
+        // Left and Top are the outer edge of the window, frame included.
+        form.move(40, 50);
+        form.resize(320, 420);
         ASSERT_TRUE(form.close());
     }
     IniFile f(ini);
-    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Left"), -1), saved.left());
-    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Height"), -1), saved.height());
-    // The transfer window's layout is carried through with its defaults.
+    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Left"), -1), 40);
+    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Top"), -1), 50);
+    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Width"), -1), 320);
+    EXPECT_EQ(f.readInteger(QStringLiteral("MainForm"), QStringLiteral("Height"), -1), 420);
+    // The transfer window's layout is carried through with its defaults,
+    // column by column for both lists.
     EXPECT_EQ(f.readInteger(QStringLiteral("State"), QStringLiteral("LV2Col6"), -1), 148);
+    QFile raw(ini);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray text = raw.readAll();
+    EXPECT_LT(text.indexOf("LV1Col0="), text.indexOf("LV2Col0="));
+    EXPECT_LT(text.indexOf("LV2Col0="), text.indexOf("LV1Col1="));
     TForm1 again(ini);
     again.show();
-    EXPECT_EQ(again.geometry(), saved);
+    EXPECT_EQ(again.pos(), QPoint(40, 50));
+    EXPECT_EQ(again.size(), QSize(320, 420));
     EXPECT_EQ(again.findChild<QTextEdit*>(QStringLiteral("reInput"))->height(), 120);
 }

@@ -156,3 +156,16 @@ TEST(ChatMessage, EmptyOrShortBodiesAreReportedAsFailures)
     QTRY_COMPARE_WITH_TIMEOUT(p.aLog.count(QStringLiteral("メッセージ受信失敗")), 2, kWaitMs);
     EXPECT_TRUE(p.a.hasServerSession());
 }
+
+TEST(ChatMessage, BodyThePeerWouldRefuseIsNotSent)
+{
+    Pair p;
+    const QString huge(int(Transport::kMaxMessageBody) + 10, QLatin1Char('x'));
+    EXPECT_FALSE(p.b.SendChatMessage(huge));
+    ASSERT_FALSE(p.bLog.lines().isEmpty());
+    EXPECT_TRUE(p.bLog.lines().last().startsWith(QStringLiteral("メッセージ送信失敗：xxx")));
+    // The session goes on.
+    ASSERT_TRUE(p.b.SendChatMessage(QStringLiteral("small")));
+    QTRY_VERIFY_WITH_TIMEOUT(p.aLog.contains(QStringLiteral("small\r\n")), kWaitMs);
+    EXPECT_TRUE(p.b.isClientConnected());
+}

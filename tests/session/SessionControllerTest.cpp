@@ -6,6 +6,9 @@
 #include "core/session/SessionController.h"
 
 #include <QSignalSpy>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -187,4 +190,25 @@ TEST(SessionController, ShutdownWithOpenConnectionsJoinsEverything)
     a.reset();  // must return promptly, with every thread joined
     QSignalSpy bGone(&b.ctl, &SessionController::clientDisconnected);
     EXPECT_TRUE(bGone.wait(kWaitMs));
+}
+
+TEST(SessionController, StoppingFreesThePort)
+{
+    ServerSide a;
+    const quint16 port = a.ctl.listeningPort();
+    a.ctl.stopServer();
+    EXPECT_FALSE(a.ctl.isListening());
+    // A plain bind without address reuse succeeds only when the port is free.
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    int off = 0;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_port = htons(port);
+    addr.sin6_addr = in6addr_any;
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+    // And listening again works.
+    EXPECT_TRUE(a.ctl.startServer(port));
 }

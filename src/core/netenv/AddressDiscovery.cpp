@@ -6,17 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <memory>
+#include <cerrno>
+#include <vector>
 
 namespace corvid {
-
-namespace {
-
-struct AddrInfoFree {
-    void operator()(addrinfo* p) const { ::freeaddrinfo(p); }
-};
-
-} // namespace
 
 QString AddressDiscovery::GetLocalHostName()
 {
@@ -33,23 +26,22 @@ QString AddressDiscovery::GetLocalAddress()
     const QString host = GetLocalHostName();
     if (host.isEmpty())
         return QString();
-    addrinfo hints {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* raw = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &raw) != 0 || !raw)
+    // The host-name lookup keeps the resolver's own order (getaddrinfo would
+    // sort the addresses), so the first entry is the resolver's first.
+    hostent entry {};
+    hostent* result = nullptr;
+    int err = 0;
+    std::vector<char> buf(8192);
+    const QByteArray name = host.toUtf8();
+    while (::gethostbyname_r(name.constData(), &entry, buf.data(), buf.size(), &result, &err) == ERANGE
+           && buf.size() < (1u << 20))
+        buf.resize(buf.size() * 2);
+    if (!result || result->h_addrtype != AF_INET || !result->h_addr_list || !result->h_addr_list[0])
         return QString();
-    const std::unique_ptr<addrinfo, AddrInfoFree> list(raw);
-    for (const addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET || !ai->ai_addr)
-            continue;
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        char text[INET_ADDRSTRLEN] = {};
-        if (!::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text))
-            return QString();
-        return QString::fromLatin1(text);
-    }
-    return QString();
+    char text[INET_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET, result->h_addr_list[0], text, sizeof text))
+        return QString();
+    return QString::fromLatin1(text);
 }
 
 bool AddressDiscovery::IsPrivateAddress(const QString& address)

@@ -135,6 +135,15 @@ std::optional<TcpConnection> TcpListener::accept()
     return std::nullopt;
 }
 
+void TcpListener::release()
+{
+    close();
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
 void TcpListener::close()
 {
     closing_ = true;

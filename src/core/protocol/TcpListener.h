@@ -25,6 +25,8 @@ public:
     std::optional<TcpConnection> accept();
     // Thread-safe: wakes a blocked accept().
     void close();
+    // Owner only, after the accepting thread has ended: frees the port.
+    void release();
 
 private:
     int fd_ = -1;

@@ -37,6 +37,7 @@ void ConnectionServer::stop()
     listener_.close();
     if (acceptThread_.joinable())
         acceptThread_.join();
+    listener_.release();  // the port is free again once we stop
     // Wake every reader, then join outside the lock: the handlers may want it.
     std::list<std::unique_ptr<AcceptedConnection>> all;
     {
@@ -52,6 +53,7 @@ void ConnectionServer::stop()
 
 void ConnectionServer::forEachConnection(const std::function<void(AcceptedConnection&)>& fn)
 {
+    reapFinished();
     std::lock_guard lock(mutex_);
     for (auto& c : connections_)
         if (!c->finished)

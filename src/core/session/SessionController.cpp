@@ -217,7 +217,9 @@ bool SessionController::SendChatMessage(const QString& text)
     const QString body = MessageBody(text);
     const QByteArray wire = SjisCodec::encode(body);
     bool sent = false;
-    if (serverMode_) {
+    if (wire.size() > Transport::kMaxMessageBody) {
+        // The peer refuses such a body and drops the session: don't send.
+    } else if (serverMode_) {
         std::shared_ptr<TcpConnection> c = serverSessionConnection();
         sent = c && Transport::SendContent(*c, QByteArray(kToken), QByteArrayLiteral("Message"), wire);
     } else {

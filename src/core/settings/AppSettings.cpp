@@ -253,10 +253,10 @@ bool AppSettings::saveTransferWindowState(IniFile& ini, const TransferWindowStat
     KeyWriter w(ini, error);
     writeBounds(w, kState, state.Bounds);
     w.num(kState, QStringLiteral("Splitter"), state.Splitter);
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 7; ++i) {
         w.num(kState, columnKey("LV1Col", i), state.LV1Col[i]);
-    for (int i = 0; i < 7; ++i)
         w.num(kState, columnKey("LV2Col", i), state.LV2Col[i]);
+    }
     return w.ok();
 }
 

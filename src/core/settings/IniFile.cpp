@@ -262,10 +262,8 @@ bool IniFile::mayWrite() const
     const QFileInfo info(path_);
     if (info.exists() || info.isSymLink()) {
         const QString target = info.canonicalFilePath();
-        if (target.isEmpty() || !writablePath(QFile::encodeName(target), false))
-            return false;
-        // The new copy is made beside the old one, then renamed over it.
-        return writablePath(QFile::encodeName(QFileInfo(target).absolutePath()), true);
+        // A writable file is written, in place if its folder is read-only.
+        return !target.isEmpty() && writablePath(QFile::encodeName(target), false);
     }
     return writablePath(QFile::encodeName(info.absolutePath()), true);
 }
@@ -315,7 +313,9 @@ bool IniFile::writeString(const QString& section, const QString& key, const QStr
     }
 
     QSaveFile file(path_);
-    file.setDirectWriteFallback(false);
+    // Normally a new copy is renamed over the old one; in a read-only folder
+    // the writable file itself is rewritten.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return fail(error);
     if (file.write(data) != data.size()) {

@@ -206,11 +206,14 @@ void TForm1::buildMenus()
     }
 
     auto* info = new QMenu(btInfo);
-    info->addAction(QStringLiteral("オンラインヘルプ(&H)"), this, [] {
-        const QString maker = QStringLiteral(CORVID_MAKER_URL);
-        if (!maker.isEmpty())
-            ChatLogView::OpenExternal(QUrl(maker + QStringLiteral("help_corvid.html")));
+    // The maker's address is a build setting; without it there is no page.
+    QString maker = QStringLiteral(CORVID_MAKER_URL);
+    if (!maker.isEmpty() && !maker.endsWith(QLatin1Char('/')))
+        maker += QLatin1Char('/');
+    auto* help = info->addAction(QStringLiteral("オンラインヘルプ(&H)"), this, [maker] {
+        ChatLogView::OpenExternal(QUrl(maker + QStringLiteral("help_corvid.html")));
     });
+    help->setEnabled(!maker.isEmpty());
     auto* about = info->addAction(QStringLiteral("バージョン情報(&A)..."));
     about->setEnabled(false);  // the about box comes with its own window
     btInfo->setMenu(info);
@@ -278,10 +281,13 @@ void TForm1::UpdateConnectionControls()
 bool TForm1::edPortKeyPress(int key, const QString& text)
 {
     // Digits and backspace pass; every other typed character is discarded.
-    if (key == Qt::Key_Backspace)
+    // Keys that type nothing (arrows, Delete, Tab) keep their usual job.
+    if (key == Qt::Key_Backspace || key == Qt::Key_Delete || key == Qt::Key_Tab || key == Qt::Key_Backtab)
         return true;
     if (text.isEmpty())
-        return true;  // navigation and editing keys carry no character
+        return true;
+    if (text.size() == 1 && !text.at(0).isPrint() && text.at(0) != QChar(0x16))
+        return true;  // control keys such as copy; paste is refused like a letter
     return text.size() == 1 && text.at(0) >= QLatin1Char('0') && text.at(0) <= QLatin1Char('9');
 }
 
@@ -323,8 +329,10 @@ void TForm1::RecentPeerClick(const QString& entry)
 
 void TForm1::setTitle(const QString& title)
 {
+    // The task bar shows the window's own title here; a Qt display name
+    // would be appended to it, so the application title is kept apart.
+    appTitle_ = title;
     setWindowTitle(title);
-    QGuiApplication::setApplicationDisplayName(title);
 }
 
 void TForm1::btTransClick()
@@ -366,8 +374,10 @@ void TForm1::FormCreate()
     AppSettings& s = AppSettings::instance();
     IniFile ini(settingsPath_);
 
+    // Left and Top are the outer edge of the window, frame included.
     const WindowBounds b = AppSettings::loadMainForm(ini);
-    setGeometry(b.Left, b.Top, b.Width, b.Height);
+    move(b.Left, b.Top);
+    resize(b.Width, b.Height);
     const QString exeDir = AppSettings::executableDir();
     s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
     if (s.Alpha)
@@ -428,7 +438,7 @@ bool TForm1::FormCloseQuery()
 {
     if (!session_->hasServerSession())
         return true;
-    QMessageBox::warning(this, QGuiApplication::applicationDisplayName(), QStringLiteral("サーバ起動中は終了できません"));
+    QMessageBox::warning(this, appTitle_, QStringLiteral("サーバ起動中は終了できません"));
     return false;
 }
 
@@ -436,8 +446,7 @@ void TForm1::FormClose()
 {
     IniFile ini(settingsPath_);
     QString error;
-    const QRect g = geometry();
-    bool ok = AppSettings::saveMainForm(ini, WindowBounds{g.left(), g.top(), g.height(), g.width()}, &error);
+    bool ok = AppSettings::saveMainForm(ini, WindowBounds{x(), y(), height(), width()}, &error);
     // The transfer window's layout; until that window exists its stored
     // layout is carried through unchanged.
     if (ok)
@@ -464,7 +473,7 @@ bool TForm1::reInputKeyPress(QKeyEvent* event)
 {
     if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
         return false;
-    if (event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier)) {
+    if (event->modifiers() & Qt::ControlModifier) {
         // Ctrl+Enter is the typed line break.
         reInput->textCursor().insertText(QStringLiteral("\n"));
         return true;

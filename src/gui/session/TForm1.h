@@ -69,6 +69,7 @@ private:
     std::unique_ptr<SessionController> session_;
     quint16 listenPort_ = 6256;
     QString wanAddress_;
+    QString appTitle_ = QStringLiteral("Corvid");
     TransferWindowState transferState_;
     bool shown_ = false;
     int inputHeight_ = 80;
