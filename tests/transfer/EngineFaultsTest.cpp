@@ -3,9 +3,13 @@
 // file read and write errors, mismatched answers and hostile names.
 #include "EngineFixture.h"
 
+#include "core/protocol/LocalFileChooser.h"
+
 #include <QElapsedTimer>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 
 using namespace corvid;
@@ -146,12 +150,12 @@ TEST_F(EngineTest, BlockPInPlaceOfTheLastBytesIsNeverKept)
     client.join();
     EXPECT_FALSE(result.ok());
     const QByteArray kept = readFile(inPath("a.txt"));
-    EXPECT_EQ(kept, data.left(768));  // three whole chunks of 256
+    EXPECT_EQ(kept, data.left(980));  // the last chunk without the bytes of P
     EXPECT_FALSE(kept.contains("Command"));
     EXPECT_EQ(attrOf(inPath("a.txt")), 34u);
 }
 
-TEST_F(EngineTest, BlockPEndingAnEarlierChunkIsDroppedWhenTheDataStops)
+TEST_F(EngineTest, BlockPEndingAnEarlierChunkIsCutWhenTheDataStops)
 {
     // Stopped at 500 of 1000: the second chunk of 256 ends with 12 bytes of
     // block P, and nothing but the rest of P follows.
@@ -164,6 +168,40 @@ TEST_F(EngineTest, BlockPEndingAnEarlierChunkIsDroppedWhenTheDataStops)
     lo.server.shutdown();
     client.join();
     EXPECT_EQ(result.status(), TransferStatus::ConnectionLost);
+    EXPECT_EQ(readFile(inPath("a.txt")), data.left(500));
+}
+
+TEST_F(EngineTest, AChunkEndingLikeBlockPStaysWholeWhenDataFollows)
+{
+    // The first chunk of 256 really ends with "Comm"; data follows, then the
+    // connection is cut mid-chunk. The good chunk is kept whole.
+    QByteArray data = content(1000);
+    data.replace(252, 4, "Comm");
+    auto in = receiving("a.txt", 1000);
+    TransferOutcome result;
+    std::thread client([&] { result = TransferEngine::ReceiveFile(lo.client, kToken, *in, 256); });
+    readBlock(lo.server);
+    lo.server.writeAll(kBlockK1000 + data.left(300));
+    lo.server.shutdown();
+    client.join();
+    EXPECT_EQ(result.status(), TransferStatus::ConnectionLost);
+    EXPECT_EQ(readFile(inPath("a.txt")), data.left(256));
+}
+
+TEST_F(EngineTest, AChunkEndingLikeBlockPStaysWholeWhenTheReceptionStops)
+{
+    QByteArray data = content(1000);
+    data.replace(252, 4, "Comm");
+    auto in = receiving("a.txt", 1000);
+    Trace trace;
+    in->Observer = &trace;
+    trace.afterChunk = [&](int) { recvQueue.RunButton()->SetPressed(false); };
+    TransferOutcome result;
+    std::thread client([&] { result = TransferEngine::ReceiveFile(lo.client, kToken, *in, 256); });
+    readBlock(lo.server);
+    lo.server.writeAll(kBlockK1000 + data.left(256));
+    client.join();
+    EXPECT_EQ(result.status(), TransferStatus::Stopped);
     EXPECT_EQ(readFile(inPath("a.txt")), data.left(256));
 }
 
@@ -220,6 +258,94 @@ TEST_F(EngineTest, APushFromAnotherOffsetThanOurCopyIsNotTaken)
     const TransferOutcome result = TransferEngine::ReceivePushedFile(lo.server, kToken, *in, m, 65536);
     EXPECT_EQ(result.status(), TransferStatus::Mismatch);
     EXPECT_EQ(readFile(inPath("a.txt")), data.left(400));
+    QByteArray rest;
+    EXPECT_TRUE(waitClosed(lo.client, 3000, &rest));
+    EXPECT_TRUE(rest.isEmpty());  // refused without block N
+}
+
+TEST_F(EngineTest, APushThatDoesNotMatchTheEntryIsRefusedWithoutAnswer)
+{
+    const char* starts[] = {"StartPosition=400", "StartPosition=0", "StartPosition=0", "StartPosition=0"};
+    const char* attrs[] = {"FileAttr=32", "FileAttr=-1", "FileAttr=x", "FileAttr=32"};
+    const char* sizes[] = {"ContentLength=1000", "ContentLength=1000", "ContentLength=1000", "ContentLength=999"};
+    for (int i = 0; i < 4; ++i) {
+        auto in = receiving("a.txt", 1000);  // nothing on disk: only offset 0 fits
+        Loopback link;
+        ASSERT_TRUE(link.open());
+        link.client.writeAll(
+            blockBytes({"Command=Send", "UserAgent=CRV2/", "FileName=a.txt", starts[i], attrs[i], "ContentType=File",
+                        sizes[i]}));
+        HeaderBlock m;
+        ASSERT_EQ(Commands::ReadCommand(link.server, m, 3000), CmdSend);
+        EXPECT_EQ(TransferEngine::ReceivePushedFile(link.server, kToken, *in, m, 65536).status(),
+                  TransferStatus::Mismatch)
+            << i;
+        QByteArray rest;
+        EXPECT_TRUE(waitClosed(link.client, 3000, &rest));
+        EXPECT_TRUE(rest.isEmpty()) << i;
+        EXPECT_FALSE(QFile::exists(inPath("a.txt"))) << i;
+    }
+}
+
+TEST_F(EngineTest, TheSendersHiddenBitNeverStaysOnAFinishedFile)
+{
+    const QByteArray data = content(1000);
+    auto in = receiving("a.txt", 1000);
+    TransferOutcome result;
+    std::thread client([&] { result = TransferEngine::ReceiveFile(lo.client, kToken, *in, 65536); });
+    readBlock(lo.server);
+    lo.server.writeAll(blockBytes({"Command=Recv", "Accept=True", "FileName=a.txt", "ContentLength=1000",
+                                   "FileAttr=39", "UserAgent=CRV2/", "ContentType=File"})
+                       + data);
+    EXPECT_EQ(readBlock(lo.server), blockBytes({"Command=Result", "UserAgent=CRV2/", "Result=True"}));
+    lo.server.writeAll(kBlockP);
+    client.join();
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(attrOf(inPath("a.txt")), 37u);  // read-only, system, archive; not hidden
+    // So a second reception of the name goes to a fresh file, never into it.
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(inPath("a.txt"), 2000), 0);
+}
+
+TEST_F(EngineTest, ANegativeAttributeWordFailsThePull)
+{
+    auto in = receiving("a.txt", 1000);
+    TransferOutcome result;
+    std::thread client([&] { result = TransferEngine::ReceiveFile(lo.client, kToken, *in, 65536); });
+    readBlock(lo.server);
+    lo.server.writeAll(blockBytes({"Command=Recv", "Accept=True", "FileName=a.txt", "ContentLength=1000",
+                                   "FileAttr=-32", "UserAgent=CRV2/", "ContentType=File"})
+                       + content(1000));
+    client.join();
+    EXPECT_EQ(result.status(), TransferStatus::Mismatch);
+    EXPECT_FALSE(QFile::exists(inPath("a.txt")));
+    EXPECT_EQ(FileAttributes::FinishedWord(-1), std::nullopt);
+    EXPECT_EQ(FileAttributes::FinishedWord(0xFFFFFFFFll), 0xFFFFFFFDu);
+}
+
+TEST_F(EngineTest, ASenderWhosePeerStopsReadingGivesUpAndShutsDown)
+{
+    // Small socket buffers so that a peer that reads nothing blocks the
+    // sender within a few hundred kilobytes.
+    const int small = 4096;
+    ::setsockopt(lo.client.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ::setsockopt(lo.server.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    const QByteArray data = content(4 << 20);
+    ASSERT_TRUE(writeFile(outPath("s.bin"), data));
+    auto out = sending("s.bin");
+    const int fd = ::open(QFile::encodeName(outPath("s.bin")).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    QElapsedTimer t;
+    t.start();
+    qint64 position = 0;
+    const TransferStatus status = CopyLoop::Send(lo.client, *out, fd, data.size(), 65536, position, 300);
+    ::close(fd);
+    EXPECT_EQ(status, TransferStatus::ConnectionLost);
+    EXPECT_GE(t.elapsed(), 250);
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_LT(position, data.size());
+    EXPECT_LT(out->DoneBytes.load(), data.size());
+    EXPECT_FALSE(lo.client.isOpen());
+    EXPECT_FALSE(lo.client.writeAll("x", 1));  // shut down: nothing more goes out
 }
 
 TEST_F(EngineTest, ASourceFileThatShrinksFailsTheSend)
@@ -263,16 +389,35 @@ TEST_F(EngineTest, AWriteErrorEndsTheReceptionAndKeepsWhatWasWritten)
 
 TEST_F(EngineTest, HostileLocalNamesNeverLeaveTheReceiveFolder)
 {
-    for (const QString& name : {QStringLiteral(".."), QStringLiteral("a\\..\\b"), QString()}) {
+    const QString sub = recvDir.path() + "/sub";
+    ASSERT_TRUE(QDir().mkdir(sub));
+    const QString paths[] = {
+        recvDir.path() + "/..",
+        recvDir.path() + "/a\\..\\b",
+        recvDir.path() + "/",
+        recvDir.path() + "/../x",           // the name is plain, the folder is not
+        recvDir.path() + "/sub/../x",
+        recvDir.path() + "//x",
+        sub + "/x",                          // another folder than the receive folder
+        QStringLiteral("x"),                 // no folder at all
+    };
+    for (const QString& path : paths) {
         auto in = receiving("x", 100);
-        in->LocalPath = recvDir.path() + "/" + name;
+        in->LocalPath = path;
+        const QByteArray name = LocalFileChooser::BareName(path).toLatin1();
         EXPECT_EQ(TransferEngine::ReceiveFile(lo.client, kToken, *in, 65536).status(), TransferStatus::BadRequest);
-        HeaderBlock m{"Command=Send", "FileName=" + name.toLatin1(), "ContentLength=100", ""};
+        HeaderBlock m{"Command=Send", "FileName=" + name, "ContentLength=100", "StartPosition=0", "FileAttr=32"};
         Loopback other;
         ASSERT_TRUE(other.open());
         EXPECT_EQ(TransferEngine::ReceivePushedFile(other.server, kToken, *in, m, 65536).status(),
                   TransferStatus::BadRequest);
     }
+    // A record without the receive folder is refused too.
+    auto noFolder = receiving("x", 100);
+    noFolder->ReceiveFolder.clear();
+    EXPECT_EQ(TransferEngine::ReceiveFile(lo.client, kToken, *noFolder, 65536).status(), TransferStatus::BadRequest);
+    EXPECT_TRUE(QDir(sub).isEmpty());
+    ASSERT_TRUE(QDir().rmdir(sub));
     QByteArray rest;
     lo.client.shutdown();
     EXPECT_TRUE(waitClosed(lo.server, 3000, &rest));

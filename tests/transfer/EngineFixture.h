@@ -5,6 +5,7 @@
 #include "TransferTestSupport.h"
 
 #include "core/protocol/Commands.h"
+#include "core/protocol/CopyLoop.h"
 #include "core/protocol/TransferEngine.h"
 #include "core/protocol/Transport.h"
 #include "core/settings/Conversions.h"
@@ -14,6 +15,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -66,7 +69,7 @@ protected:
     {
         const RowRef row = recvQueue.Append(name, Conversions::FormatThousands(size), recvDir.path() + "/",
                                             RowState::Transferring);
-        return recvQueue.MakeRecord(row);
+        return recvQueue.MakeRecord(row, recvDir.path());
     }
     // A send row for a file of the send folder, Transferring, and its record.
     std::shared_ptr<TCRFileRec> sending(const QString& name, qint64 start = 0)

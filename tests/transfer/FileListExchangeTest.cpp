@@ -154,6 +154,24 @@ TEST(FileListExchange, PushedListWithoutANumberIsAnsweredThenFails)
                                                 "ContentType=FileList", "ContentLength=x"}));
 }
 
+TEST(FileListExchange, ANegativeLengthIsNoListInEitherDirection)
+{
+    Loopback lo;
+    ASSERT_TRUE(lo.open());
+    lo.server.writeAll(blockBytes({"Command=Recv", "Accept=True", "ContentLength=-1", "ContentType=FileList"}));
+    QList<QByteArray> lines;
+    EXPECT_FALSE(FileListExchange::FetchFileList(lo.client, kToken, lines));
+    EXPECT_FALSE(lo.client.isOpen());
+
+    Loopback other;
+    ASSERT_TRUE(other.open());
+    other.client.writeAll(blockBytes({"Command=Send", "UserAgent=CRV2/", "ContentType=FileList", "ContentLength=-5"}));
+    HeaderBlock block;
+    ASSERT_EQ(Commands::ReadCommand(other.server, block, 3000), CmdSend);
+    EXPECT_FALSE(FileListExchange::ReceiveFileList(other.server, kToken, block));
+    EXPECT_FALSE(other.server.isOpen());
+}
+
 TEST(FileListExchange, PushedListCutShortFails)
 {
     Loopback lo;

@@ -3,6 +3,8 @@
 #include "TransferTestSupport.h"
 
 #include "core/protocol/FileAttributes.h"
+#include "core/protocol/LocalFileChooser.h"
+#include "core/protocol/SjisCodec.h"
 #include "core/transfer/FileListText.h"
 #include "core/transfer/LocalFileAdder.h"
 
@@ -148,6 +150,67 @@ TEST(FileListText, HostileNamesNeverBecomeRows)
     EXPECT_TRUE(FileListText::MergeListLines(recv, {"\"..a\",\"1\",", "\"../b\",\"1\","}, {"/in/"}));
     ASSERT_EQ(recv.Count(), 1);
     EXPECT_EQ(recv.Row(0).Name(), "..a");
+}
+
+TEST(FileListText, SkippedLinesSayWhy)
+{
+    TransferQueue recv(QueueKind::Receive);
+    QList<SkippedLine> skipped;
+    const QString longest = QString(LocalFileChooser::kMaxListedNameBytes, u'n');
+    const QString tooLong = longest + u'n';
+    const QStringList lines{"\"a/b\",\"1\",", "\"..\",\"1\",", "\"x\"", "\"" + tooLong + "\",\"1\",",
+                            "\"" + longest + "\",\"1\","};
+    EXPECT_TRUE(FileListText::MergeListLines(recv, lines, {"/in/", false, &skipped}));
+    ASSERT_EQ(skipped.size(), 4);
+    EXPECT_EQ(skipped[0].line, 0);
+    EXPECT_EQ(skipped[0].reason, MergeSkip::UnsafeName);
+    EXPECT_EQ(skipped[1].reason, MergeSkip::UnsafeName);
+    EXPECT_EQ(skipped[2].reason, MergeSkip::TooFewFields);
+    EXPECT_EQ(skipped[3].line, 3);
+    EXPECT_EQ(skipped[3].reason, MergeSkip::NameTooLong);
+    ASSERT_EQ(recv.Count(), 1);
+    EXPECT_EQ(recv.Row(0).Name(), longest);
+    // Two-byte characters count as their bytes on disk.
+    skipped.clear();
+    EXPECT_FALSE(FileListText::MergeListLines(recv, {"\"" + QString(90, QChar(0x65E5)) + "\",\"1\","},
+                                              {"/in/", false, &skipped}));
+    ASSERT_EQ(skipped.size(), 1);
+    EXPECT_EQ(skipped[0].reason, MergeSkip::NameTooLong);
+}
+
+TEST(FileListText, AReceiveQueueNeedsAnAbsoluteReceiveFolder)
+{
+    TransferQueue recv(QueueKind::Receive);
+    QList<SkippedLine> skipped;
+    for (const char* folder : {"", "in/", "../in"}) {
+        skipped.clear();
+        EXPECT_FALSE(FileListText::MergeListLines(recv, {"\"a\",\"1\","}, {folder, false, &skipped})) << folder;
+        ASSERT_EQ(skipped.size(), 1);
+        EXPECT_EQ(skipped[0].reason, MergeSkip::NoReceiveFolder);
+    }
+    EXPECT_TRUE(recv.IsEmpty());
+    // The folder rows carry is cleaned.
+    ASSERT_TRUE(FileListText::MergeListLines(recv, {"\"a\",\"1\","}, {"/in/x/../y//"}));
+    EXPECT_EQ(recv.Row(0).LocalPath(), "/in/y/a");
+}
+
+TEST(FileListText, WireNamesThatDoNotComeBackAsTheSameBytesAreSkipped)
+{
+    // ED40 and 8790 decode to characters whose own codes are FA5C and 81E0:
+    // asking for them again would name another file.
+    const QList<QByteArray> wire{"\"\xED\x40.txt\",\"1\",", "\"\x87\x90.txt\",\"1\",",
+                                 "\"\xFA\x5C.txt\",\"2\",", "\"\x93\xFA.txt\",\"3\","};
+    TransferQueue recv(QueueKind::Receive);
+    QList<SkippedLine> skipped;
+    EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, {"/in/", false, &skipped}));
+    ASSERT_EQ(skipped.size(), 2);
+    EXPECT_EQ(skipped[0].line, 0);
+    EXPECT_EQ(skipped[0].reason, MergeSkip::NotRoundTrip);
+    EXPECT_EQ(skipped[1].line, 1);
+    EXPECT_EQ(skipped[1].reason, MergeSkip::NotRoundTrip);
+    ASSERT_EQ(recv.Count(), 2);
+    EXPECT_EQ(SjisCodec::encode(recv.Row(0).Name()), QByteArray("\xFA\x5C.txt"));
+    EXPECT_EQ(recv.Row(1).Name(), QStringLiteral("日.txt"));
 }
 
 TEST(FileListText, SendQueueRowsTakeTheirFolderFromTheThirdField)

@@ -116,6 +116,40 @@ TEST(LocalFileChooser, VisibleFileOrLinkIsNeverWrittenThrough)
     EXPECT_EQ(readFile(target), "secret");
 }
 
+TEST(LocalFileChooser, WhenNoFreshNameFitsNothingIsCreated)
+{
+    QTemporaryDir dir;
+    const QString name = QString(LocalFileChooser::kMaxNameBytes - 5, u'f') + ".txt";  // 254 bytes
+    ASSERT_TRUE(writeFile(dir.filePath(name), "done"));
+    LocalFile f;
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.filePath(name), 10, f));  // name_1.txt would be 256 bytes
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.filePath(name + "xx"), 10, f));  // over the limit itself
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    // One byte shorter leaves room for "_1".
+    const QString shorter = QString(LocalFileChooser::kMaxNameBytes - 7, u'f') + ".txt";
+    ASSERT_TRUE(writeFile(dir.filePath(shorter), "done"));
+    ASSERT_TRUE(LocalFileChooser::Choose(dir.filePath(shorter), 10, f));
+    EXPECT_EQ(LocalFileChooser::BareName(f.Path()), LocalFileChooser::FreshName(shorter, 1));
+}
+
+TEST(LocalFileChooser, FoldersMustBeAbsoluteAndClean)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("sub"));
+    LocalFile f;
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.path() + "/sub/../a.txt", 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.path() + "//a.txt", 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose(dir.path() + "/./a.txt", 10, f));
+    EXPECT_FALSE(LocalFileChooser::Choose("a.txt", 10, f));
+    EXPECT_TRUE(LocalFileChooser::IsInFolder(dir.filePath("a.txt"), dir.path()));
+    EXPECT_TRUE(LocalFileChooser::IsInFolder(dir.filePath("a.txt"), dir.path() + "/"));
+    EXPECT_FALSE(LocalFileChooser::IsInFolder(dir.path() + "/sub/a.txt", dir.path()));
+    EXPECT_FALSE(LocalFileChooser::IsInFolder(dir.filePath("a.txt"), dir.path() + "/sub/.."));
+    EXPECT_FALSE(LocalFileChooser::IsInFolder(dir.filePath("a.txt"), QString()));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 0);
+}
+
 TEST(LocalFileChooser, UnsafeNamesAndMissingFoldersCreateNothing)
 {
     QTemporaryDir dir;

@@ -108,15 +108,17 @@ TEST(TCRFileRec, StopTestNeedsQueuedRowTransferringStateAndPressedToggle)
     EXPECT_FALSE(empty.MayContinue());
 }
 
-TEST(TCRFileRec, GetTransferredAddsTheChunkInFlight)
+TEST(TCRFileRec, GetTransferredFollowsTheLiveCountWithoutDipping)
 {
     TCRFileRec rec;
     rec.DoneBytes = 10240;
     EXPECT_EQ(rec.GetTransferred(), 10240);
-    rec.SetChunk(2048);
+    rec.SetLive(10240 + 2048);  // part of a chunk received
     EXPECT_EQ(rec.GetTransferred(), 12288);
-    rec.ClearChunk();
-    EXPECT_EQ(rec.GetTransferred(), 10240);
+    rec.DoneBytes = 12288;      // the chunk written
+    EXPECT_EQ(rec.GetTransferred(), 12288);
+    rec.ClearLive();            // the reception over
+    EXPECT_EQ(rec.GetTransferred(), 12288);
 }
 
 TEST(TCRFileRec, SetTransferPriorityMapsTheSevenStepsToNiceValues)
@@ -148,17 +150,23 @@ TEST(TCRFileRec, SetTransferPriorityMapsTheSevenStepsToNiceValues)
     ASSERT_TRUE(rec.SetTransferPriority(TCRFileRec::Lower));
     EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), 5);
     EXPECT_FALSE(rec.SetTransferPriority(7));
-    // Raising again is refused without privileges; as root it works. Either
-    // way releasing the carrier gives the thread its old priority back.
-    if (geteuid() == 0) {
-        ASSERT_TRUE(rec.SetTransferPriority(TCRFileRec::Normal));
-        EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), 0);
-        ASSERT_TRUE(rec.SetTransferPriority(TCRFileRec::Lowest));
-    }
-    rec.ReleaseCarrierThread();
-    if (geteuid() == 0) {
-        EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), before);
-    }
+    // Raising a lowered thread needs privileges (root, or a nice limit that
+    // allows it). Where it is refused the call says so and nothing changes;
+    // releasing the carrier then cannot restore the old priority either and
+    // says so too.
+    rlimit limit {};
+    getrlimit(RLIMIT_NICE, &limit);
+    const auto mayRaiseTo = [&](int value) {
+        return geteuid() == 0 || limit.rlim_cur == RLIM_INFINITY || rlim_t(20 - value) <= limit.rlim_cur;
+    };
+    const bool raised = rec.SetTransferPriority(TCRFileRec::Normal);
+    EXPECT_EQ(raised, mayRaiseTo(0));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), raised ? 0 : 5);
+    ASSERT_TRUE(rec.SetTransferPriority(TCRFileRec::Lowest));  // lowering is always allowed
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), 10);
+    const bool restored = rec.ReleaseCarrierThread();
+    EXPECT_EQ(restored, mayRaiseTo(before));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(tid)), restored ? before : 10);
     EXPECT_EQ(rec.CarrierThread(), 0);
     EXPECT_FALSE(rec.SetTransferPriority(2));  // the thread is no longer ours to slow down
     {

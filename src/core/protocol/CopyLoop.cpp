@@ -12,14 +12,20 @@ namespace corvid {
 
 namespace {
 
-// Block P as any peer of this protocol writes it.
-QByteArray disconnectBytes()
+QByteArray makeDisconnectBytes()
 {
     HeaderBlock b;
     Header::MakeDisconnectHeader(b, kToken);
     QByteArray bytes;
     for (const QByteArray& line : b)
         bytes += line + "\r\n";
+    return bytes;
+}
+
+// Block P as any peer of this protocol writes it.
+const QByteArray& disconnectBytes()
+{
+    static const QByteArray bytes = makeDisconnectBytes();
     return bytes;
 }
 
@@ -48,15 +54,22 @@ bool readFully(int fd, char* data, qint64 n, qint64 offset)
 
 } // namespace
 
-bool CopyLoop::EndsLikeDisconnect(const QByteArray& chunk)
+qsizetype CopyLoop::DisconnectTail(const QByteArray& chunk)
 {
-    static const QByteArray p = disconnectBytes();
+    const QByteArray& p = disconnectBytes();
     const qsizetype most = qMin(chunk.size(), p.size());
     for (qsizetype k = most; k >= 1; --k) {
         if (chunk.endsWith(QByteArrayView(p.constData(), k)))
-            return true;
+            return k;
     }
-    return false;
+    return 0;
+}
+
+qint64 CopyLoop::CountedBytes(qint64 accepted, qint64 total)
+{
+    if (accepted >= total)
+        return total;
+    return accepted <= 0 ? 0 : accepted - accepted % kPiece;
 }
 
 TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& file, qint64 expected,
@@ -66,9 +79,10 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
     QByteArray chunk;
     chunk.reserve(qsizetype(qMin(chunkSize, qMax<qint64>(expected - file.Size(), 0))));
     rec.DoneBytes.store(file.Size());
-    // Start of the last written chunk while its end looks like the start of
-    // block P: if the data stops right after it, it was no file data.
-    qint64 suspectFrom = -1;
+    rec.SetLive(file.Size());
+    // Bytes at the end of the last written chunk that look like the start of
+    // block P: if nothing but the rest of P follows, they were no file data.
+    QByteArray suspectTail;
     TransferStatus status = TransferStatus::Completed;
 
     while (file.Size() < expected) {
@@ -78,43 +92,48 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
         }
         const qint64 n = qMin(expected - file.Size(), chunkSize);
         chunk.truncate(0);
-        rec.SetChunk(0);
         while (chunk.size() < n) {
             const ReadStatus st = c.readSome(chunk, n - chunk.size(), Transport::kBodyStallMs);
             if (st != ReadStatus::Ok) {
                 status = TransferStatus::ConnectionLost;
                 break;
             }
-            rec.SetChunk(chunk.size());
+            rec.SetLive(file.Size() + chunk.size());
         }
-        rec.ClearChunk();
-        if (status != TransferStatus::Completed)
+        if (status != TransferStatus::Completed) {
+            if (!disconnectBytes().startsWith(suspectTail + chunk))
+                suspectTail.clear();  // what followed the tail was data
             break;
-        const bool suspect = EndsLikeDisconnect(chunk);
-        if (suspect && file.Size() + n == expected && peerClosesBehind(c)) {
+        }
+        const qsizetype tail = DisconnectTail(chunk);
+        qint64 keep = n;
+        if (tail > 0 && file.Size() + n == expected && peerClosesBehind(c)) {
+            // The sender's closing block stood in place of the last bytes.
+            keep = n - tail;
             status = TransferStatus::ConnectionLost;
-            break;
         }
-        const qint64 before = file.Size();
-        const bool written = file.Append(chunk);
+        const bool written = file.Append(chunk.constData(), keep);
         rec.DoneBytes.store(file.Size());
+        rec.SetLive(file.Size());
         if (!written) {
             status = TransferStatus::FileWriteError;
             break;
         }
-        suspectFrom = suspect ? before : -1;
+        if (status != TransferStatus::Completed)
+            break;
+        suspectTail = chunk.right(tail);
         if (rec.Observer)
             rec.Observer->OnChunk(n);
     }
-    if (status != TransferStatus::Completed && suspectFrom >= 0) {
-        file.TruncateTo(suspectFrom);
-        rec.DoneBytes.store(file.Size());
-    }
+    if (status == TransferStatus::ConnectionLost && !suspectTail.isEmpty())
+        file.TruncateTo(file.Size() - suspectTail.size());
+    rec.DoneBytes.store(file.Size());
+    rec.SetLive(file.Size());
     return status;
 }
 
 TransferStatus CopyLoop::Send(TcpConnection& c, TCRFileRec& rec, int fd, qint64 size, qint64 chunkSize,
-                              qint64& position)
+                              qint64& position, int stallMs)
 {
     chunkSize = EffectiveChunk(chunkSize);
     position = rec.StartPosition;
@@ -129,17 +148,22 @@ TransferStatus CopyLoop::Send(TcpConnection& c, TCRFileRec& rec, int fd, qint64 
             return TransferStatus::FileReadError;
         if (rec.Observer)
             rec.Observer->OnChunk(n);
-        // One write for the whole chunk; the bytes on the wire are the same
-        // as piece by piece, at a fraction of the system calls.
-        if (!c.writeAll(buffer.data(), n))
-            return TransferStatus::ConnectionLost;
-        for (qint64 sent = 0; sent < n;) {
-            const qint64 piece = qMin(kPiece, n - sent);
-            sent += piece;
-            rec.DoneBytes.store(position + sent, std::memory_order_relaxed);
+        // One write for the whole chunk (the bytes on the wire are the same
+        // as piece by piece, at a fraction of the system calls); progress
+        // follows what the socket really took.
+        qint64 counted = 0;
+        const qint64 base = position;
+        const auto progress = [&](qint64 accepted) {
+            const qint64 now = CountedBytes(accepted, n);
+            if (now == counted)
+                return;
+            rec.DoneBytes.store(base + now, std::memory_order_relaxed);
             if (rec.Observer)
-                rec.Observer->OnPiece(piece, position + sent);
-        }
+                rec.Observer->OnPiece(now - counted, base + now);
+            counted = now;
+        };
+        if (!c.writeAll(buffer.data(), n, stallMs, progress))
+            return TransferStatus::ConnectionLost;
         position += n;
     }
     return TransferStatus::Completed;

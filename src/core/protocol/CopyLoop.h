@@ -21,16 +21,26 @@ public:
                                   qint64 chunkSize);
 
     // Sends the bytes of fd from rec.StartPosition up to size, one write per
-    // chunk, counting DoneBytes per 1024-byte piece. `position` ends where
-    // the data stopped.
+    // chunk, counting DoneBytes per 1024-byte piece as the socket accepts
+    // them. A peer that takes no byte for stallMs fails the send
+    // (ConnectionLost, connection shut down). `position` ends where the data
+    // stopped.
     static TransferStatus Send(TcpConnection& c, TCRFileRec& rec, int fd, qint64 size, qint64 chunkSize,
-                               qint64& position);
+                               qint64& position, int stallMs = kWriteStallMs);
+
+    static constexpr int kWriteStallMs = 60000;
+
+    // Of `accepted` bytes out of a chunk of `total`, the bytes that count as
+    // sent: whole pieces only, except that the chunk's last piece counts
+    // once all of it is accepted.
+    static qint64 CountedBytes(qint64 accepted, qint64 total);
 
     static qint64 EffectiveChunk(qint64 chunkSize) { return chunkSize > 0 ? chunkSize : kDefaultChunk; }
 
-    // Whether the bytes end with the first k bytes of the closing block P for
-    // some k >= 1.
-    static bool EndsLikeDisconnect(const QByteArray& chunk);
+    // The largest k >= 1 such that the bytes end with the first k bytes of
+    // the closing block P, else 0.
+    static qsizetype DisconnectTail(const QByteArray& chunk);
+    static bool EndsLikeDisconnect(const QByteArray& chunk) { return DisconnectTail(chunk) > 0; }
 };
 
 } // namespace corvid

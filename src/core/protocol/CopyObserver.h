@@ -12,7 +12,8 @@ public:
     // A chunk of `bytes` was read from the file (sending) or written to it
     // (receiving).
     virtual void OnChunk(qint64 bytes) { Q_UNUSED(bytes); }
-    // Sending: a piece of `bytes` went out and DoneBytes became `doneBytes`.
+    // Sending: the socket took `bytes` more (whole 1024-byte pieces, or the
+    // rest of the chunk) and DoneBytes became `doneBytes`.
     virtual void OnPiece(qint64 bytes, qint64 doneBytes) { Q_UNUSED(bytes); Q_UNUSED(doneBytes); }
 };
 

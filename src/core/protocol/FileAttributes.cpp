@@ -80,6 +80,13 @@ bool FileAttributes::WriteFd(int fd, quint32 word)
     return ok;
 }
 
+std::optional<quint32> FileAttributes::FinishedWord(qint64 peerWord)
+{
+    if (peerWord < 0 || peerWord > 0xFFFFFFFFll)
+        return std::nullopt;
+    return quint32(peerWord) & ~kHidden;
+}
+
 bool FileAttributes::Write(const QString& path, quint32 word)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);

@@ -29,6 +29,10 @@ public:
     static bool WriteFd(int fd, quint32 word);
 
     static bool IsHidden(quint32 word) { return (word & kHidden) != 0; }
+    // The word a finished reception keeps from the sender's FileAttr: never
+    // hidden, since a hidden file is taken for a partial copy and would be
+    // appended to. nullopt for a value no attribute word can have.
+    static std::optional<quint32> FinishedWord(qint64 peerWord);
 };
 
 } // namespace corvid

@@ -16,8 +16,10 @@ bool FileListExchange::FetchFileList(TcpConnection& c, const QByteArray& token, 
     if (code != CmdRecv || !Header::IsAccepted(b) || Header::GetContentType(b) != CtFileList)
         return false;
     const auto n = Header::IntValue(b, "ContentLength");
-    if (!n)
+    if (!n || *n < 0) {
+        c.shutdown();  // no telling where a body of that length would end
         return false;
+    }
     QByteArray body;
     if (!Transport::ReadBody(c, body, *n, Transport::kMaxFileListBody))
         return false;
@@ -45,8 +47,10 @@ bool FileListExchange::ReceiveFileList(TcpConnection& c, const QByteArray& token
     if (!Transport::WriteHeader(c, block))
         return false;
     const auto n = Header::IntValue(block, "ContentLength");
-    if (!n)
+    if (!n || *n < 0) {
+        c.shutdown();
         return false;
+    }
     block.clear();
     QByteArray body;
     if (!Transport::ReadBody(c, body, *n, Transport::kMaxFileListBody))

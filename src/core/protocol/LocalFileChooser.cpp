@@ -2,6 +2,7 @@
 
 #include "core/protocol/FileAttributes.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
@@ -41,6 +42,22 @@ QString LocalFileChooser::FolderOf(const QString& path)
     return path.left(path.lastIndexOf(u'/') + 1);
 }
 
+bool LocalFileChooser::IsInFolder(const QString& localPath, const QString& folder)
+{
+    const QString own = FolderOf(localPath);
+    const auto clean = [](const QString& f) {
+        return !f.isEmpty() && QDir::isAbsolutePath(f)
+            && (QDir::cleanPath(f) == f || QDir::cleanPath(f) + u'/' == f);
+    };
+    return clean(own) && clean(folder) && QDir::cleanPath(own) == QDir::cleanPath(folder)
+        && IsSafeName(BareName(localPath));
+}
+
+bool LocalFileChooser::FitsFileSystem(const QString& name)
+{
+    return QFile::encodeName(name).size() <= kMaxNameBytes;
+}
+
 QString LocalFileChooser::FreshName(const QString& name, int n)
 {
     const qsizetype dot = name.lastIndexOf(u'.');
@@ -54,15 +71,24 @@ qint64 LocalFileChooser::ResumeOffset(const QString& path, qint64 expected)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return 0;
-    struct stat st {};
-    qint64 offset = 0;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < expected) {
-        const auto word = FileAttributes::ReadFd(fd);
-        if (word && FileAttributes::IsHidden(*word))
-            offset = st.st_size;
-    }
+    qint64 size = 0;
+    const qint64 offset = IsResumable(fd, expected, size) ? size : 0;
     ::close(fd);
     return offset;
+}
+
+// The one rule for resuming, shared by the offset we announce and the file
+// we open: a regular file, hidden, and smaller than expected.
+bool LocalFileChooser::IsResumable(int fd, qint64 expected, qint64& size)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= expected)
+        return false;
+    const auto word = FileAttributes::ReadFd(fd);
+    if (!word || !FileAttributes::IsHidden(*word))
+        return false;
+    size = st.st_size;
+    return true;
 }
 
 // The file at `native` when it is a hidden partial copy smaller than
@@ -77,10 +103,8 @@ int LocalFileChooser::OpenPartial(const QByteArray& native, qint64 expected, boo
     const int fd = ::open(native.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    struct stat st {};
-    const auto word = FileAttributes::ReadFd(fd);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= expected || !word
-        || !FileAttributes::IsHidden(*word) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    qint64 size = 0;
+    if (!IsResumable(fd, expected, size) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return -1;
     }
@@ -109,9 +133,9 @@ int LocalFileChooser::CreateExclusive(const QByteArray& native, bool& exists)
 bool LocalFileChooser::Choose(const QString& localPath, qint64 expected, LocalFile& out)
 {
     const QString name = BareName(localPath);
-    if (!IsSafeName(name) || expected <= 0)
-        return false;
     const QString folder = FolderOf(localPath);
+    if (expected <= 0 || !IsInFolder(localPath, folder) || !FitsFileSystem(name))
+        return false;
 
     bool exists = false;
     const QByteArray native = QFile::encodeName(localPath);
@@ -132,7 +156,10 @@ bool LocalFileChooser::Choose(const QString& localPath, qint64 expected, LocalFi
         fd = CreateExclusive(native, exists);
     QString chosen = localPath;
     for (int n = 1; fd < 0 && exists && n <= kMaxFreshTries; ++n) {
-        chosen = folder + FreshName(name, n);
+        const QString fresh = FreshName(name, n);
+        if (!FitsFileSystem(fresh))
+            return false;  // longer suffixes would not fit either
+        chosen = folder + fresh;
         fd = CreateExclusive(QFile::encodeName(chosen), exists);
     }
     if (fd < 0 || !out.Adopt(fd, chosen, resumed))

@@ -18,6 +18,14 @@ public:
     static QString BareName(const QString& path);
     // The folder part of a path, ending with "/" (empty when there is none).
     static QString FolderOf(const QString& path);
+    // Whether `localPath` is one safe entry directly inside `folder`; both
+    // must be absolute and clean (no "." or ".." parts, no doubled "/").
+    static bool IsInFolder(const QString& localPath, const QString& folder);
+    // The longest name in bytes the file system takes, and the longest a
+    // peer's name may be so that a fresh name (name_N) still fits.
+    static constexpr int kMaxNameBytes = 255;
+    static constexpr int kMaxListedNameBytes = kMaxNameBytes - 7;
+    static bool FitsFileSystem(const QString& name);
     // report.txt, 2 -> report_2.txt; README, 1 -> README_1.
     static QString FreshName(const QString& name, int n);
 
@@ -26,11 +34,13 @@ public:
     static qint64 ResumeOffset(const QString& path, qint64 expected);
 
     // Opens the local file for `localPath` into `out`, locked and carrying the
-    // attribute word 34. False (and nothing created) when the name is unsafe
-    // or the file cannot be created or opened.
+    // attribute word 34. False (and nothing created) when the name is unsafe,
+    // the folder not absolute and clean, or the file cannot be created or
+    // opened (also when no fresh name fits).
     static bool Choose(const QString& localPath, qint64 expected, LocalFile& out);
 
 private:
+    static bool IsResumable(int fd, qint64 expected, qint64& size);
     static int OpenPartial(const QByteArray& native, qint64 expected, bool& exists);
     static int CreateExclusive(const QByteArray& native, bool& exists);
 };

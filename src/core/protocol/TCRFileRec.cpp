@@ -9,9 +9,11 @@ namespace corvid {
 
 qint64 TCRFileRec::GetTransferred() const
 {
-    const qint64 done = DoneBytes.load(std::memory_order_relaxed);
-    const qint64 inFlight = chunk_.load(std::memory_order_relaxed);
-    return inFlight > 0 ? done + inFlight : done;
+    // Live first: DoneBytes is stored before the live count is cleared or
+    // lowered, so whichever order the two change in, the larger is current.
+    const qint64 live = live_.load(std::memory_order_acquire);
+    const qint64 done = DoneBytes.load(std::memory_order_acquire);
+    return qMax(live, done);
 }
 
 bool TCRFileRec::MayContinue() const
@@ -45,13 +47,15 @@ pid_t TCRFileRec::CarrierThread() const
     return carrier_;
 }
 
-void TCRFileRec::ReleaseCarrierThread()
+bool TCRFileRec::ReleaseCarrierThread()
 {
     std::lock_guard lock(carrierMutex_);
+    bool restored = true;
     if (carrier_ > 0 && niceChanged_)
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(carrier_), carrierNice_);
+        restored = ::setpriority(PRIO_PROCESS, static_cast<id_t>(carrier_), carrierNice_) == 0;
     carrier_ = 0;
     niceChanged_ = false;
+    return restored;
 }
 
 int TCRFileRec::NiceForPriority(int priority)

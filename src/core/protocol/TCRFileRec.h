@@ -27,6 +27,7 @@ public:
     TCRFileRec& operator=(const TCRFileRec&) = delete;
 
     QString LocalPath;                       // entry folder + entry name
+    QString ReceiveFolder;                   // receptions: LocalPath must lie directly in it
     std::atomic<qint64> DoneBytes{0};
     std::shared_ptr<const RunToggle> RunButton;
     qint64 StartPosition = 0;                // sends: offset the peer asked for
@@ -34,13 +35,16 @@ public:
     qint64 ExpectedSize = -1;                // receptions: size column of the entry
     CopyObserver* Observer = nullptr;        // optional trace of the copy loop
 
-    // DoneBytes plus the bytes of a chunk in flight.
+    // DoneBytes plus the bytes of a chunk in flight. Never goes backwards
+    // while the carrier only moves forward.
     qint64 GetTransferred() const;
 
-    // The chunk a reception is filling: bytes received into it so far.
-    void SetChunk(qint64 filled) { chunk_.store(filled, std::memory_order_relaxed); }
-    void ClearChunk() { chunk_.store(-1, std::memory_order_relaxed); }
-    bool HasChunk() const { return chunk_.load(std::memory_order_relaxed) >= 0; }
+    // A reception's live count: the file's size plus the bytes of the chunk
+    // being filled. Only the carrying thread sets it, and sets DoneBytes
+    // before lowering it, so that GetTransferred never sees a dip between a
+    // chunk's end and its write.
+    void SetLive(qint64 total) { live_.store(total, std::memory_order_release); }
+    void ClearLive() { live_.store(-1, std::memory_order_release); }
 
     // The stop test's first three conditions: the row is still queued, its
     // state is Transferring and the run toggle is pressed.
@@ -53,17 +57,19 @@ public:
     pid_t CarrierThread() const;
     // Gives the carrier back the priority it had when adopted and forgets it,
     // so that a later slow-down cannot hit a thread that carries something
-    // else by then.
-    void ReleaseCarrierThread();
+    // else by then. False when the old priority could not be restored (a
+    // raise refused without privileges); the carrier is forgotten anyway.
+    bool ReleaseCarrierThread();
 
     // Sets the carrier's scheduling priority on the seven-step scale. False
     // without a carrier, for a step outside 0..6, or when the system refuses
-    // (a refused raise is not an error for the callers).
+    // (raising a lowered thread needs privileges; callers may ignore that
+    // refusal, the thread then keeps running at the lower priority).
     bool SetTransferPriority(int priority);
     static int NiceForPriority(int priority);
 
 private:
-    std::atomic<qint64> chunk_{-1};
+    std::atomic<qint64> live_{-1};
     mutable std::mutex carrierMutex_;
     pid_t carrier_ = 0;
     int carrierNice_ = 0;    // nice value at adoption

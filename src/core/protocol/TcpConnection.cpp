@@ -351,6 +351,47 @@ bool TcpConnection::writeAll(const char* data, qint64 size)
     return true;
 }
 
+bool TcpConnection::writeAll(const char* data, qint64 size, int stallMs,
+                             const std::function<void(qint64)>& progress)
+{
+    std::lock_guard guard(writeMutex_);
+    const int fd = fd_;
+    if (fd < 0 || shut_)
+        return false;
+    // A blocking send() waits at most this long for room; it then returns
+    // what it took, or EAGAIN when it took nothing.
+    timeval tv{};
+    if (stallMs > 0) {
+        tv.tv_sec = stallMs / 1000;
+        tv.tv_usec = (stallMs % 1000) * 1000;
+    }
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    qint64 accepted = 0;
+    Deadline idle(stallMs);  // restarted whenever the peer takes bytes
+    while (accepted < size) {
+        const ssize_t n = ::send(fd, data + accepted, size_t(size - accepted), MSG_NOSIGNAL);
+        if (n > 0) {
+            accepted += n;
+            idle = Deadline(stallMs);
+            if (progress)
+                progress(accepted);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int r = pollOne(fd, POLLOUT, idle);
+            if (r > 0 && !shut_)
+                continue;
+            if (r == 0)
+                shutdown();  // the peer stopped reading: nothing after this chunk could follow
+        }
+        open_ = false;
+        return false;
+    }
+    return true;
+}
+
 void TcpConnection::shutdown()
 {
     // Flags first, so that a reader woken by ::shutdown sees them.

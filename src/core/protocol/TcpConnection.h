@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace corvid {
@@ -50,6 +51,11 @@ public:
     // Sends everything (retries partial writes and EINTR, never raises SIGPIPE).
     bool writeAll(const char* data, qint64 size);
     bool writeAll(const QByteArray& data) { return writeAll(data.constData(), data.size()); }
+    // The same, but gives up when the peer takes no byte for stallMs
+    // (kNoLimit = never); the connection is then shut down. `progress`, when
+    // set, is called after every send() with the bytes accepted so far.
+    bool writeAll(const char* data, qint64 size, int stallMs,
+                  const std::function<void(qint64 accepted)>& progress);
 
     // Held across a header block and its body so that no other thread's
     // write lands in between. writeAll takes it too (it is recursive).

@@ -10,6 +10,8 @@
 
 #include <QFile>
 
+#include <optional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,13 +89,13 @@ TransferOutcome sendData(TcpConnection& c, const QByteArray& token, TCRFileRec& 
 // What the two receptions share once the answer checked out: the copy loop,
 // the sender's attributes, the Result and the closing block.
 TransferOutcome receiveData(TcpConnection& c, const QByteArray& token, TCRFileRec& rec, LocalFile& file,
-                            quint32 attr, qint64 chunkSize)
+                            quint32 finishedWord, qint64 chunkSize)
 {
     const qint64 expected = rec.ExpectedSize;
     TransferStatus status = CopyLoop::Receive(c, rec, file, expected, chunkSize);
     const bool complete = file.Size() == expected;
     if (complete) {
-        FileAttributes::WriteFd(file.Fd(), attr);
+        FileAttributes::WriteFd(file.Fd(), finishedWord);
         status = TransferStatus::Completed;
     }
     if (Commands::SendResult(c, token, complete) && complete) {
@@ -107,16 +109,25 @@ TransferOutcome receiveData(TcpConnection& c, const QByteArray& token, TCRFileRe
 
 TransferOutcome finishReception(TCRFileRec& rec, LocalFile& file, TransferOutcome outcome)
 {
-    rec.ClearChunk();
+    rec.DoneBytes.store(file.Size());
+    rec.ClearLive();
     file.CloseDeletingIfEmpty();
     rec.ReleaseCarrierThread();
     return outcome;
 }
 
+// The local file must be one plain entry directly in the receive folder,
+// whatever the name that came from the peer looked like.
 bool validReception(const TCRFileRec& rec)
 {
     return rec.ExpectedSize > 0 && rec.ExpectedSize <= TransferEngine::kMaxFileSize
-        && LocalFileChooser::IsSafeName(LocalFileChooser::BareName(rec.LocalPath));
+        && LocalFileChooser::IsInFolder(rec.LocalPath, rec.ReceiveFolder);
+}
+
+std::optional<quint32> finishedWord(const HeaderBlock& b)
+{
+    const auto attr = Header::IntValue(b, "FileAttr");
+    return attr ? FileAttributes::FinishedWord(*attr) : std::nullopt;
 }
 
 void adoptCarrier(TCRFileRec& rec)
@@ -163,7 +174,7 @@ TransferOutcome TransferEngine::ReceiveFile(TcpConnection& c, const QByteArray& 
         bad = TransferStatus::NotAnswered;
     else if (!Header::IsAccepted(answer))
         bad = TransferStatus::Refused;
-    const auto attr = Header::IntValue(answer, "FileAttr");
+    const auto attr = finishedWord(answer);
     if (bad == TransferStatus::Completed
         && (Header::Value(answer, "FileName") != name || Header::IntValue(answer, "ContentLength") != rec.ExpectedSize
             || !attr))
@@ -172,7 +183,7 @@ TransferOutcome TransferEngine::ReceiveFile(TcpConnection& c, const QByteArray& 
         c.shutdown();
         return finishReception(rec, file, {bad, file.Size()});
     }
-    return finishReception(rec, file, receiveData(c, token, rec, file, quint32(*attr), chunkSize));
+    return finishReception(rec, file, receiveData(c, token, rec, file, *attr, chunkSize));
 }
 
 TransferOutcome TransferEngine::ServeFile(TcpConnection& c, const QByteArray& token, TCRFileRec& rec,
@@ -244,6 +255,12 @@ TransferOutcome TransferEngine::ReceivePushedFile(TcpConnection& c, const QByteA
         c.shutdown();
         return {TransferStatus::BadRequest, 0};
     }
+    const auto attr = finishedWord(blockM);
+    if (Header::Value(blockM, "FileName") != wireName(rec.LocalPath)
+        || Header::IntValue(blockM, "ContentLength") != rec.ExpectedSize || !attr) {
+        c.shutdown();
+        return {TransferStatus::Mismatch, 0};
+    }
     adoptCarrier(rec);
     LocalFile file;
     if (!LocalFileChooser::Choose(rec.LocalPath, rec.ExpectedSize, file)) {
@@ -252,22 +269,20 @@ TransferOutcome TransferEngine::ReceivePushedFile(TcpConnection& c, const QByteA
         return {TransferStatus::LocalFileError, 0};
     }
     rec.DoneBytes.store(file.Size());
+    // The data must start where our file ends (the same rule RequestFile
+    // announced); a push from elsewhere would put bytes at the wrong place
+    // of a resumed copy. Refused without an answer.
+    if (Header::IntValue(blockM, "StartPosition") != file.Size()) {
+        c.shutdown();
+        return finishReception(rec, file, {TransferStatus::Mismatch, file.Size()});
+    }
     HeaderBlock n = blockM;
     n.insert(0, "Accept=True");
     if (!Transport::WriteHeader(c, n)) {
         c.shutdown();
         return finishReception(rec, file, {TransferStatus::WriteFailed, file.Size()});
     }
-    // The data must start where our file ends; a push from elsewhere would
-    // put bytes at the wrong place of a resumed copy.
-    const auto attr = Header::IntValue(blockM, "FileAttr");
-    if (Header::Value(blockM, "FileName") != wireName(rec.LocalPath)
-        || Header::IntValue(blockM, "ContentLength") != rec.ExpectedSize
-        || Header::IntValue(blockM, "StartPosition") != file.Size() || !attr) {
-        c.shutdown();
-        return finishReception(rec, file, {TransferStatus::Mismatch, file.Size()});
-    }
-    return finishReception(rec, file, receiveData(c, token, rec, file, quint32(*attr), chunkSize));
+    return finishReception(rec, file, receiveData(c, token, rec, file, *attr, chunkSize));
 }
 
 } // namespace corvid

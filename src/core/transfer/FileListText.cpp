@@ -5,6 +5,9 @@
 #include "core/protocol/Transport.h"
 #include "core/settings/Conversions.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace corvid {
 
 namespace {
@@ -127,25 +130,36 @@ QStringList FileListText::SplitFields(const QString& line)
     return fields;
 }
 
-bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options)
-{
-    const bool send = queue.Kind() == QueueKind::Send;
-    QString folder = options.receiveFolder;
-    if (!folder.isEmpty() && !folder.endsWith(u'/'))
-        folder += u'/';
+namespace {
+
+struct Merger {
+    TransferQueue& queue;
+    const MergeOptions& options;
+    QString folder;
     bool appended = false;
-    for (const QString& line : lines) {
-        const QStringList fields = SplitFields(line);
+
+    void skip(int index, MergeSkip reason)
+    {
+        if (options.skipped)
+            options.skipped->append({index, reason});
+    }
+
+    void merge(int index, const QString& line)
+    {
+        const bool send = queue.Kind() == QueueKind::Send;
+        const QStringList fields = FileListText::SplitFields(line);
         if (fields.size() < (send ? 3 : 2) || (send && fields[2].isEmpty()))
-            continue;
+            return skip(index, MergeSkip::TooFewFields);
         const QString& name = fields[0];
         // A peer's name becomes a path in the receive folder: it must stay
         // one plain entry of it, and must survive the trip back as bytes.
         if (!LocalFileChooser::IsSafeName(name) || name.contains(QChar::ReplacementCharacter))
-            continue;
+            return skip(index, MergeSkip::UnsafeName);
+        if (!send && QFile::encodeName(name).size() > LocalFileChooser::kMaxListedNameBytes)
+            return skip(index, MergeSkip::NameTooLong);
         const int existing = queue.FindByName(name);
         if (existing >= 0 && queue.Row(existing).SizeText() == fields[1])
-            continue;
+            return;
         if (send) {
             queue.Append(name, fields[1], fields[2], queue.IsRunning() ? RowState::Unlisted : RowState::Waiting);
         } else {
@@ -153,6 +167,60 @@ bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines
             queue.Append(name, fields[1], folder, waiting ? RowState::Waiting : RowState::New);
         }
         appended = true;
+    }
+};
+
+// The receive folder as rows carry it (absolute, clean, ending in "/"), or
+// empty when there is no usable one.
+QString receiveFolderOf(const MergeOptions& options)
+{
+    const QString& f = options.receiveFolder;
+    if (f.isEmpty() || !QDir::isAbsolutePath(f))
+        return {};
+    const QString clean = QDir::cleanPath(f);
+    return clean.endsWith(u'/') ? clean : clean + u'/';
+}
+
+} // namespace
+
+bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options)
+{
+    Merger m{queue, options, {}};
+    if (queue.Kind() == QueueKind::Receive) {
+        m.folder = receiveFolderOf(options);
+        if (m.folder.isEmpty()) {
+            for (int i = 0; i < lines.size(); ++i)
+                m.skip(i, MergeSkip::NoReceiveFolder);
+            return false;
+        }
+    }
+    for (int i = 0; i < lines.size(); ++i)
+        m.merge(i, lines[i]);
+    return m.appended;
+}
+
+bool FileListText::MergeWireLines(TransferQueue& queue, const QList<QByteArray>& wireLines,
+                                  const MergeOptions& options)
+{
+    QStringList lines;
+    QList<int> kept;
+    for (int i = 0; i < wireLines.size(); ++i) {
+        const QString line = SjisCodec::decode(wireLines[i]);
+        if (SjisCodec::encode(line) != wireLines[i]) {
+            if (options.skipped)
+                options.skipped->append({i, MergeSkip::NotRoundTrip});
+            continue;
+        }
+        lines.append(line);
+        kept.append(i);
+    }
+    QList<SkippedLine> inner;
+    MergeOptions innerOptions = options;
+    innerOptions.skipped = options.skipped ? &inner : nullptr;
+    const bool appended = MergeListLines(queue, lines, innerOptions);
+    for (SkippedLine s : inner) {
+        s.line = kept[s.line];
+        options.skipped->append(s);
     }
     return appended;
 }

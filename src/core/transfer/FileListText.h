@@ -7,10 +7,25 @@
 
 namespace corvid {
 
+// Why a list line did not become a row.
+enum class MergeSkip {
+    TooFewFields,     // not enough fields, or (send queue) no folder
+    UnsafeName,       // empty, ".", "..", "/", "\", control characters
+    NotRoundTrip,     // Shift-JIS bytes that do not come back the same
+    NameTooLong,      // more than the file system takes (with room for "_N")
+    NoReceiveFolder,  // receive queue without an absolute receive folder
+};
+
+struct SkippedLine {
+    int line = 0;  // index in the merged lines
+    MergeSkip reason = MergeSkip::TooFewFields;
+};
+
 // What a merge into the receive queue needs to know besides the queue.
 struct MergeOptions {
     QString receiveFolder;    // RecvDir; column 6 of received rows
     bool autoAccept = false;  // AutoAccept
+    QList<SkippedLine>* skipped = nullptr;  // optional: collects skipped lines
 };
 
 // The text of a file list: one line per send-queue row,
@@ -40,8 +55,14 @@ public:
     // Appends a row for every line whose name is not yet listed with the
     // same size text. True when at least one row was appended. Lines with
     // too few fields, and (receive queue) names that are not one plain entry
-    // of a folder, are skipped.
+    // of a folder or too long for it, are skipped; a receive queue needs an
+    // absolute receive folder.
     static bool MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options = {});
+    // The same for wire lines (Shift-JIS). A line whose bytes do not survive
+    // decoding and encoding again is skipped: its name could not be asked
+    // for by the same bytes.
+    static bool MergeWireLines(TransferQueue& queue, const QList<QByteArray>& wireLines,
+                               const MergeOptions& options = {});
 };
 
 } // namespace corvid

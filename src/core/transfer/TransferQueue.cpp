@@ -112,7 +112,7 @@ int TransferQueue::ClearFinished()
     return removed;
 }
 
-std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row) const
+std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row, const QString& receiveFolder) const
 {
     const int index = IndexOf(row);
     if (index < 0)
@@ -123,6 +123,7 @@ std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row) const
     rec->ListItem = row;
     rec->RunButton = runButton_;
     if (kind_ == QueueKind::Receive) {
+        rec->ReceiveFolder = receiveFolder;
         bool ok = false;
         const qint64 size = Conversions::ParseThousands(r.SizeText(), &ok);
         rec->ExpectedSize = ok ? size : -1;

@@ -52,9 +52,10 @@ public:
     bool IsRunning() const { return runButton_->IsPressed(); }
 
     // A record for a transfer of the row: LocalPath, ListItem, RunButton and
-    // (for the receive queue) ExpectedSize from the size column. Null for a
-    // removed row.
-    std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row) const;
+    // (for the receive queue) ExpectedSize from the size column and the
+    // receive folder the file must land in (RecvDir; a reception without it
+    // is refused). Null for a removed row.
+    std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row, const QString& receiveFolder = {}) const;
 
     // Called after every change of rows or states (the view refreshes).
     void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
