@@ -3,9 +3,7 @@
 #include "BuildConfig.h"
 #include "core/netenv/AddressDiscovery.h"
 #include "core/netenv/NetworkEnvironment.h"
-#include "core/protocol/SjisCodec.h"
 #include "core/session/ChatLog.h"
-#include "core/session/HtmlText.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
 #include "gui/session/ChatLogView.h"
@@ -14,7 +12,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
