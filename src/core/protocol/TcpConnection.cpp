@@ -412,31 +412,32 @@ void TcpConnection::close()
     eof_ = true;
 }
 
+namespace {
+// The socket's own or its peer's address; false when there is none.
+bool socketAddress(int fd, bool peer, sockaddr_storage& ss)
+{
+    socklen_t len = sizeof ss;
+    auto* sa = reinterpret_cast<sockaddr*>(&ss);
+    return fd >= 0 && (peer ? ::getpeername(fd, sa, &len) : ::getsockname(fd, sa, &len)) == 0;
+}
+} // namespace
+
 QString TcpConnection::peerAddress() const
 {
     sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&ss), &len) < 0)
-        return {};
-    return addressText(ss);
+    return socketAddress(fd_, true, ss) ? addressText(ss) : QString();
 }
 
 quint16 TcpConnection::peerPort() const
 {
     sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&ss), &len) < 0)
-        return 0;
-    return portOf(ss);
+    return socketAddress(fd_, true, ss) ? portOf(ss) : 0;
 }
 
 quint16 TcpConnection::localPort() const
 {
     sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len) < 0)
-        return 0;
-    return portOf(ss);
+    return socketAddress(fd_, false, ss) ? portOf(ss) : 0;
 }
 
 } // namespace corvid
