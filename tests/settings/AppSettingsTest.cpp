@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "settings/IniFixture.h"
 #include "settings/PrintQt.h"
 
 #include <sys/stat.h>
@@ -18,33 +19,14 @@ namespace {
 const QString kHost = QStringLiteral("myhost");
 const QString kExe = QStringLiteral("/opt/corvid");
 
-class AppSettingsTest : public ::testing::Test {
+class AppSettingsTest : public corvid::test::IniFixture {
 protected:
-    QString path() const { return dir.filePath(QStringLiteral("corvid.ini")); }
-
-    void put(const QByteArray& bytes) const
-    {
-        QFile f(path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-
-    QByteArray contents() const
-    {
-        QFile f(path());
-        if (!f.open(QIODevice::ReadOnly))
-            return QByteArray();
-        return f.readAll();
-    }
-
     AppSettings loaded() const
     {
         AppSettings s;
         s.loadAtStart(IniFile(path()), kHost, kExe);
         return s;
     }
-
-    QTemporaryDir dir;
 };
 
 TEST_F(AppSettingsTest, NoFileGivesEveryDefault)

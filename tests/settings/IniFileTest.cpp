@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "settings/IniFixture.h"
 #include "settings/PrintQt.h"
 
 #include <sys/stat.h>
@@ -12,27 +13,7 @@ using corvid::IniFile;
 
 namespace {
 
-class IniFileTest : public ::testing::Test {
-protected:
-    QString path() const { return dir.filePath(QStringLiteral("corvid.ini")); }
-
-    void put(const QByteArray& bytes) const
-    {
-        QFile f(path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-
-    QByteArray contents() const
-    {
-        QFile f(path());
-        if (!f.open(QIODevice::ReadOnly))
-            return QByteArray();
-        return f.readAll();
-    }
-
-    QTemporaryDir dir;
-};
+using IniFileTest = corvid::test::IniFixture;
 
 TEST_F(IniFileTest, MissingFileGivesDefaultsAndIsNotCreatedByReads)
 {

@@ -105,9 +105,8 @@ TcpConnection::~TcpConnection()
     close();
 }
 
-TcpConnection::TcpConnection(TcpConnection&& other) noexcept
+void TcpConnection::takeFrom(TcpConnection& other) noexcept
 {
-    std::lock_guard guard(other.fdMutex_);
     fd_ = std::exchange(other.fd_, -1);
     open_ = other.open_.exchange(false);
     shut_ = other.shut_.exchange(false);
@@ -117,19 +116,19 @@ TcpConnection::TcpConnection(TcpConnection&& other) noexcept
     scanned_ = std::exchange(other.scanned_, 0);
 }
 
+TcpConnection::TcpConnection(TcpConnection&& other) noexcept
+{
+    std::lock_guard guard(other.fdMutex_);
+    takeFrom(other);
+}
+
 TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept
 {
     if (this == &other)
         return *this;
     close();
     std::scoped_lock guard(fdMutex_, other.fdMutex_);
-    fd_ = std::exchange(other.fd_, -1);
-    open_ = other.open_.exchange(false);
-    shut_ = other.shut_.exchange(false);
-    eof_ = std::exchange(other.eof_, false);
-    in_ = std::exchange(other.in_, QByteArray());
-    inPos_ = std::exchange(other.inPos_, 0);
-    scanned_ = std::exchange(other.scanned_, 0);
+    takeFrom(other);
     return *this;
 }
 

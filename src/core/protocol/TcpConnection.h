@@ -73,6 +73,7 @@ public:
 
 private:
     ReadStatus fill(int timeoutMs);  // one recv into the input buffer
+    void takeFrom(TcpConnection& other) noexcept;  // caller holds the fd locks in use
     void adopt(int fd);
     void releaseFd();
 
