@@ -359,10 +359,9 @@ TEST_F(AppSettingsTest, OtherThreadsSeeOnlyPublishedValues)
     EXPECT_EQ(s.shared().ChunkSize, 1024);
 }
 
-TEST(AppSettingsInstance, IsOneObjectWithTheExecutableFolder)
+TEST(AppSettingsInstance, DefaultsToTheExecutableFolder)
 {
-    AppSettings& a = AppSettings::instance();
-    EXPECT_EQ(&a, &AppSettings::instance());
+    AppSettings a(AppSettings::executableDir());
     EXPECT_EQ(a.RecvDir, AppSettings::executableDir());
     EXPECT_TRUE(AppSettings::executableDir().endsWith(QLatin1Char('/')));
     EXPECT_EQ(AppSettings::defaultFilePath(), AppSettings::executableDir() + "corvid.ini");

@@ -103,12 +103,6 @@ AppSettings::AppSettings(const QString& exeDir)
     publish();
 }
 
-AppSettings& AppSettings::instance()
-{
-    static AppSettings settings(executableDir());
-    return settings;
-}
-
 QString AppSettings::executableDir()
 {
     return withSlash(QCoreApplication::applicationDirPath());

@@ -53,9 +53,6 @@ public:
     // loadAtStart supplies the machine's values.
     explicit AppSettings(const QString& exeDir = QString());
 
-    // The process-wide instance.
-    static AppSettings& instance();
-
     // The executable's folder with a trailing "/", and the settings file in it.
     static QString executableDir();
     static QString defaultFilePath();

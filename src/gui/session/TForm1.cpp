@@ -52,6 +52,8 @@ QToolButton* makeToolButton(QWidget* parent, const char* objectName, const QStri
 TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     : QMainWindow(parent)
     , settingsPath_(settingsPath)
+    , settings_(AppSettings::executableDir())
+    , handOver_(std::make_unique<UiHandOver>())
     , log_(std::make_unique<ChatLog>())
     , session_(std::make_unique<SessionController>(*log_))
 {
@@ -80,7 +82,9 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
 TForm1::~TForm1()
 {
     // Fixed order: the window stops taking input, the session's threads are
-    // joined, and only then the log they write to goes away.
+    // joined (hand-overs they wait on return "not done"), and only then the
+    // log they write to goes away.
+    handOver_->beginShutdown();
     session_->shutdown();
     log_->setRenderer(nullptr);
 }
@@ -368,7 +372,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
 
 void TForm1::FormCreate()
 {
-    AppSettings& s = AppSettings::instance();
+    AppSettings& s = settings_;
     IniFile ini(settingsPath_);
 
     // Left and Top are the outer edge of the window, frame included.
@@ -405,7 +409,7 @@ void TForm1::FormCreate()
 
 void TForm1::applyLogAppearance()
 {
-    const AppSettings& s = AppSettings::instance();
+    const AppSettings& s = settings_;
     ChatLogStyle style;
     style.formColor = s.FormColor;
     style.userColor = s.UserColor;

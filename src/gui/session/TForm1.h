@@ -1,5 +1,6 @@
 #pragma once
 #include "core/session/SessionController.h"
+#include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 
 #include <QMainWindow>
@@ -31,6 +32,9 @@ public:
 
     SessionController& session() { return *session_; }
     ChatLog& chatLog() { return *log_; }
+    // This window's settings; handed to every object that needs them.
+    AppSettings& settings() { return settings_; }
+    UiHandOver& handOver() { return *handOver_; }
 
     // Handlers named after their controls.
     void btClientClick();
@@ -65,6 +69,8 @@ private:
     void setTitle(const QString& title);
 
     QString settingsPath_;
+    AppSettings settings_;
+    std::unique_ptr<UiHandOver> handOver_;  // outlives the session: its threads hand over
     std::unique_ptr<ChatLog> log_;  // outlives the session: its threads log
     std::unique_ptr<SessionController> session_;
     quint16 listenPort_ = 6256;
