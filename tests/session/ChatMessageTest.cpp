@@ -1,4 +1,4 @@
-#include "FakeLog.h"
+#include "SessionSide.h"
 
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
@@ -12,6 +12,8 @@
 
 using namespace corvid;
 using corvid::test::FakeLog;
+using corvid::test::ServerSide;
+using corvid::test::Side;
 
 namespace {
 
@@ -59,16 +61,15 @@ struct RawServer {
 };
 
 struct Pair {
-    FakeLog aLog, bLog;
-    SessionController a{aLog}, b{bLog};
+    ServerSide aSide;
+    Side bSide{QStringLiteral("Ben")};
+    FakeLog& aLog = aSide.log;
+    FakeLog& bLog = bSide.log;
+    SessionController& a = aSide.ctl;
+    SessionController& b = bSide.ctl;
     Pair()
     {
-        a.setUserName(QStringLiteral("Aki"));
-        b.setUserName(QStringLiteral("Ben"));
-        EXPECT_TRUE(a.startServer(0));
-        a.setServerMode(true);
-        EXPECT_EQ(b.connectToPeer(QStringLiteral("127.0.0.1"), QString::number(a.listeningPort())),
-                  SessionController::ConnectOutcome::Connected);
+        EXPECT_EQ(bSide.connect(QStringLiteral("127.0.0.1"), aSide.port()), SessionController::ConnectOutcome::Connected);
         QTRY_VERIFY_WITH_TIMEOUT(a.hasServerSession(), kWaitMs);
     }
 };
@@ -88,10 +89,10 @@ TEST(ChatMessage, BodyIsEscapedLinkedAndEndsEveryLineWithCrLf)
 TEST(ChatMessage, ClientSendsTheExactBytes)
 {
     RawServer peer;
-    FakeLog log;
-    SessionController b(log);
-    b.setUserName(QStringLiteral("Ben"));
-    ASSERT_EQ(b.connectToPeer(QStringLiteral("127.0.0.1"), QString::number(peer.listener.port())),
+    Side ben(QStringLiteral("Ben"));
+    SessionController& b = ben.ctl;
+    FakeLog& log = ben.log;
+    ASSERT_EQ(ben.connect(QStringLiteral("127.0.0.1"), QString::number(peer.listener.port())),
               SessionController::ConnectOutcome::Connected);
     peer.waitAccepted();
 

@@ -6,14 +6,19 @@
 
 namespace corvid::test {
 
-// Collects log lines from any thread.
+// Collects log lines with their kinds from any thread.
 class FakeLog : public ILogSink {
 public:
     void AddLogLine(const QString& text, int kind) override
     {
         std::lock_guard lock(mutex_);
-        lines_ << text;
+        lines_ << QString(text.constData(), text.size());
         kinds_ << kind;
+    }
+    void setPeerName(const QString& name) override
+    {
+        std::lock_guard lock(mutex_);
+        peerName_ = QString(name.constData(), name.size());
     }
     // A deep copy: the caller's list shares nothing with the one the
     // connection threads append to.
@@ -28,11 +33,24 @@ public:
     }
     bool contains(const QString& text) const { return lines().contains(text); }
     int count(const QString& text) const { return int(lines().count(text)); }
+    // The kind of the first line with this text; -1 when there is none.
+    int kindOf(const QString& text) const
+    {
+        std::lock_guard lock(mutex_);
+        const auto i = lines_.indexOf(text);
+        return i < 0 ? -1 : kinds_[i];
+    }
+    QString peerName() const
+    {
+        std::lock_guard lock(mutex_);
+        return QString(peerName_.constData(), peerName_.size());
+    }
 
 private:
     mutable std::mutex mutex_;
     QStringList lines_;
     QList<int> kinds_;
+    QString peerName_;
 };
 
 } // namespace corvid::test

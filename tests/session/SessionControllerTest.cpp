@@ -1,4 +1,4 @@
-#include "FakeLog.h"
+#include "SessionSide.h"
 
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
@@ -14,26 +14,12 @@
 
 using namespace corvid;
 using corvid::test::FakeLog;
+using corvid::test::ServerSide;
+using corvid::test::Side;
 
 namespace {
 
 constexpr int kWaitMs = 5000;
-
-struct Side {
-    FakeLog log;
-    SessionController ctl{log};
-    explicit Side(const QString& name) { ctl.setUserName(name); }
-};
-
-// A listening side on an ephemeral port.
-struct ServerSide : Side {
-    ServerSide() : Side(QStringLiteral("Aki"))
-    {
-        EXPECT_TRUE(ctl.startServer(0));
-        ctl.setServerMode(true);
-    }
-    QString port() const { return QString::number(ctl.listeningPort()); }
-};
 
 // Sends a raw Connect block and returns the reply.
 HeaderBlock rawConnect(quint16 port, const QByteArray& protocolValue, TcpConnection& c)
@@ -54,7 +40,7 @@ TEST(SessionController, ClientAndServerShakeHandsAndSeeEachOther)
     Side b(QStringLiteral("Ben"));
     QSignalSpy aTitle(&a.ctl, &SessionController::titleChanged);
 
-    EXPECT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    EXPECT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
     EXPECT_TRUE(b.log.contains(QStringLiteral("接続成功")));
     EXPECT_EQ(b.ctl.peerName(), QStringLiteral("Aki"));
     EXPECT_TRUE(b.ctl.pollActive());
@@ -73,10 +59,10 @@ TEST(SessionController, ThirdPartyIsRefusedAndSessionGoesOn)
     ServerSide a;
     Side b(QStringLiteral("Ben"));
     Side c(QStringLiteral("Cho"));
-    ASSERT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
     QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
 
-    EXPECT_EQ(c.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Refused);
+    EXPECT_EQ(c.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Refused);
     EXPECT_TRUE(c.log.contains(QStringLiteral("接続失敗")));
     EXPECT_FALSE(c.ctl.isClientConnected());
     QTRY_VERIFY_WITH_TIMEOUT(a.log.contains(QStringLiteral("接続失敗")), kWaitMs);
@@ -89,7 +75,7 @@ TEST(SessionController, RefusalWhileBusyCarriesEmptyName)
 {
     ServerSide a;
     Side b(QStringLiteral("Ben"));
-    ASSERT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
     TcpConnection raw;
     const HeaderBlock reply = rawConnect(a.ctl.listeningPort(), "1", raw);
     EXPECT_EQ(reply, (HeaderBlock{"Command=Connect", "Accept=False", "Protocol=1", "UserAgent=CRV2/", "Name=", ""}));
@@ -131,7 +117,7 @@ TEST(SessionController, DisconnectIsSeenByBothSides)
 {
     ServerSide a;
     Side b(QStringLiteral("Ben"));
-    ASSERT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
     QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
 
     // Client lets go: both log the disconnection, the server keeps listening.
@@ -147,7 +133,7 @@ TEST(SessionController, DisconnectIsSeenByBothSides)
 
     // Server stops with a partner: the client's poll notices it.
     Side c(QStringLiteral("Cho"));
-    ASSERT_EQ(c.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    ASSERT_EQ(c.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
     QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
     QSignalSpy cGone(&c.ctl, &SessionController::clientDisconnected);
     a.ctl.stopServer();
@@ -163,17 +149,15 @@ TEST(SessionController, UnreachablePeerAndMissingInput)
     // A port nobody listens on: take a free one and close it again.
     quint16 port = 0;
     {
-        FakeLog log;
-        SessionController probe(log);
-        ASSERT_TRUE(probe.startServer(0));
-        port = probe.listeningPort();
+        ServerSide probe;
+        port = probe.ctl.listeningPort();
     }
-    EXPECT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), QString::number(port)),
+    EXPECT_EQ(b.connect(QStringLiteral("127.0.0.1"), QString::number(port)),
               SessionController::ConnectOutcome::NotFound);
     EXPECT_TRUE(b.log.contains(QStringLiteral("サーバが見つかりません")));
-    EXPECT_EQ(b.ctl.connectToPeer(QString(), QStringLiteral("6256")), SessionController::ConnectOutcome::MissingInput);
+    EXPECT_EQ(b.connect(QString(), QStringLiteral("6256")), SessionController::ConnectOutcome::MissingInput);
     b.ctl.setUserName(QString());
-    EXPECT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), QStringLiteral("6256")),
+    EXPECT_EQ(b.connect(QStringLiteral("127.0.0.1"), QStringLiteral("6256")),
               SessionController::ConnectOutcome::MissingInput);
 }
 
@@ -181,7 +165,7 @@ TEST(SessionController, ShutdownWithOpenConnectionsJoinsEverything)
 {
     auto a = std::make_unique<ServerSide>();
     Side b(QStringLiteral("Ben"));
-    ASSERT_EQ(b.ctl.connectToPeer(QStringLiteral("127.0.0.1"), a->port()), SessionController::ConnectOutcome::Connected);
+    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a->port()), SessionController::ConnectOutcome::Connected);
     // A few idle connections too, as a peer's transfer connections would be.
     std::vector<TcpConnection> idle(3);
     for (auto& c : idle)

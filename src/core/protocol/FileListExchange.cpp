@@ -23,7 +23,7 @@ bool FileListExchange::FetchFileList(TcpConnection& c, const QByteArray& token, 
     QByteArray body;
     if (!Transport::ReadBody(c, body, *n, Transport::kMaxFileListBody))
         return false;
-    lines = Transport::SplitLines(body);
+    lines = Transport::SplitListLines(body);
     return true;
 }
 
@@ -55,7 +55,7 @@ bool FileListExchange::ReceiveFileList(TcpConnection& c, const QByteArray& token
     QByteArray body;
     if (!Transport::ReadBody(c, body, *n, Transport::kMaxFileListBody))
         return false;
-    block = Transport::SplitLines(body);
+    block = Transport::SplitListLines(body);
     return true;
 }
 

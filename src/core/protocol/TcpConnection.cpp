@@ -55,6 +55,8 @@ QString errnoText(int e)
 
 // poll() on one descriptor, restarting after signals without stretching the
 // time limit. Returns poll's result.
+constexpr int kCancelSliceMs = 50;
+
 int pollOne(int fd, short events, const Deadline& deadline)
 {
     for (;;) {
@@ -162,7 +164,8 @@ void TcpConnection::releaseFd()
     fd_ = -1;
 }
 
-bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, QString* error)
+bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, QString* error,
+                              const std::atomic<bool>* cancel)
 {
     close();
     const Deadline deadline(timeoutMs);
@@ -195,7 +198,14 @@ bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, 
         if (::connect(s, ai->ai_addr, ai->ai_addrlen) < 0) {
             err = errno;
             if (err == EINPROGRESS || err == EINTR) {
-                const int r = pollOne(s, POLLOUT, deadline);
+                int r = 0;
+                for (;;) {
+                    const int left = deadline.remaining();
+                    const bool sliced = cancel && (left < 0 || left > kCancelSliceMs);
+                    r = pollOne(s, POLLOUT, Deadline(sliced ? kCancelSliceMs : left));
+                    if (r != 0 || !sliced || cancel->load())
+                        break;
+                }
                 if (r == 0) {
                     err = ETIMEDOUT;
                 } else if (r < 0) {

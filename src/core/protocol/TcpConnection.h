@@ -32,8 +32,11 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Connects to host (dotted address or name) within timeoutMs.
-    bool connectTo(const QString& host, quint16 port, int timeoutMs, QString* error = nullptr);
+    // Connects to host (dotted address or name) within timeoutMs. When
+    // `cancel` turns true the wait for the peer ends within about 50 ms
+    // (a name lookup itself cannot be cut short).
+    bool connectTo(const QString& host, quint16 port, int timeoutMs, QString* error = nullptr,
+                   const std::atomic<bool>* cancel = nullptr);
 
     // True while the socket is open and neither side has been seen closing.
     bool isOpen() const;

@@ -3,6 +3,8 @@
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
 
+#include <QElapsedTimer>
+
 namespace corvid {
 namespace {
 
@@ -20,33 +22,60 @@ QByteArray trimmed(const QByteArray& line)
 
 } // namespace
 
-bool Transport::WriteHeader(TcpConnection& c, const HeaderBlock& b)
+bool Transport::EncodeHeader(const HeaderBlock& b, QByteArray& wire)
 {
-    QByteArray wire;
+    QByteArray out;
     for (const QByteArray& line : b) {
         if (line.contains('\r') || line.contains('\n'))
             return false;
-        wire += line;
-        wire += "\r\n";
+        out += line;
+        out += "\r\n";
     }
-    return c.writeAll(wire);
+    wire += out;
+    return true;
+}
+
+bool Transport::WriteHeader(TcpConnection& c, const HeaderBlock& b)
+{
+    QByteArray wire;
+    return EncodeHeader(b, wire) && c.writeAll(wire);
 }
 
 bool Transport::ReadHeader(TcpConnection& c, HeaderBlock& b, int firstLineTimeoutMs)
 {
     b.clear();
     int timeout = firstLineTimeoutMs;
+    qint64 bytes = 0;
+    QElapsedTimer sinceFirstLine;
     for (;;) {
+        bool cutShort = false;  // this wait ends at the block's time limit
+        if (sinceFirstLine.isValid()) {
+            const qint64 left = kBlockReadLimitMs - sinceFirstLine.elapsed();
+            if (left <= 0 || b.size() >= kMaxBlockLines) {
+                // A trickle of lines, or a block that never ends: whoever
+                // sends it is not a peer, and the stream is lost anyway.
+                c.shutdown();
+                return false;
+            }
+            cutShort = left < kNextLineTimeoutMs;
+            timeout = int(qMin<qint64>(kNextLineTimeoutMs, left));
+        }
         QByteArray raw;
         const ReadStatus s = c.readLine(raw, timeout, kLineLimit);
         if (s == ReadStatus::Closed)
             return false;
-        if (s == ReadStatus::TooLong) {
+        if (s == ReadStatus::TooLong || (bytes += raw.size() + 2) > kMaxBlockBytes) {
             // The rest of that line would be read again and again; the
             // stream cannot be trusted any more.
             c.shutdown();
             return false;
         }
+        if (s == ReadStatus::Timeout && cutShort) {
+            c.shutdown();
+            return false;
+        }
+        if (!sinceFirstLine.isValid())
+            sinceFirstLine.start();
         // A timeout reads as the empty line; partial bytes stay buffered.
         const QByteArray line = s == ReadStatus::Ok ? trimmed(raw) : QByteArray();
         if (line.isEmpty() && b.isEmpty())
@@ -54,7 +83,6 @@ bool Transport::ReadHeader(TcpConnection& c, HeaderBlock& b, int firstLineTimeou
         b.append(line);
         if (line.isEmpty())
             return true;
-        timeout = kNextLineTimeoutMs;
     }
 }
 
@@ -147,6 +175,25 @@ bool Transport::ReadMessageText(TcpConnection& c, qint64 n, QString& text, int s
     }
     text = SjisCodec::decode(joined);
     return true;
+}
+
+QList<QByteArray> Transport::SplitListLines(const QByteArray& body)
+{
+    QList<QByteArray> lines;
+    const char* p = body.constData();
+    const qsizetype size = body.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= size; ++i) {
+        if (i < size && p[i] != '\r' && p[i] != '\n')
+            continue;
+        bool blank = true;
+        for (qsizetype k = start; k < i && blank; ++k)
+            blank = static_cast<unsigned char>(p[k]) <= 0x20;
+        if (!blank)
+            lines.append(body.mid(start, i - start));
+        start = i + 1;
+    }
+    return lines;
 }
 
 QList<QByteArray> Transport::SplitLines(const QByteArray& body)

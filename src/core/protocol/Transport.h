@@ -25,14 +25,23 @@ public:
     static constexpr int kClosingBlockTimeoutMs = 10000;  // first line of the closing block after Result
     static constexpr int kNextLineTimeoutMs = 500;   // each further line of a block
     static constexpr qint64 kBodyPiece = 1024;       // bodies are taken in pieces of at most this size
+    // A block is far smaller than this; past it the peer is not speaking
+    // the protocol and the connection is shut as for a too-long line.
+    static constexpr int kMaxBlockLines = 256;
+    static constexpr int kMaxBlockBytes = 64 * 1024;
+    static constexpr int kBlockReadLimitMs = 10000;  // from the first line to the end of a block
 
     // Sends the block's lines, each followed by CR LF, as one write. A block
     // with a line that holds a CR or LF is not sent (it would forge lines).
     static bool WriteHeader(TcpConnection& c, const HeaderBlock& b);
+    // The wire bytes of a block (lines + CR LF), appended to `wire`; false
+    // (nothing appended) for a line holding CR or LF.
+    static bool EncodeHeader(const HeaderBlock& b, QByteArray& wire);
     // Reads one block. True with an empty block when no line came within
     // firstLineTimeoutMs; a pause of 500 ms inside a block ends it. False on
-    // a closed connection or a too-long line (the block keeps the lines read
-    // so far; a too-long line also shuts the connection down).
+    // a closed connection, a too-long line, or a block past kMaxBlockLines,
+    // kMaxBlockBytes or kBlockReadLimitMs (the block keeps the lines read so
+    // far; each of those also shuts the connection down).
     static bool ReadHeader(TcpConnection& c, HeaderBlock& b, int firstLineTimeoutMs);
     // Sends the whole stream; false on any failure.
     static bool SendStream(TcpConnection& c, const QByteArray& stream);
@@ -58,6 +67,10 @@ public:
     // Lines of a text body: a line ends at CR LF, a lone LF or a lone CR; a
     // break at the very end does not start another line.
     static QList<QByteArray> SplitLines(const QByteArray& body);
+    // The same, leaving out lines that hold only blanks (bytes of 0x20 or
+    // less): a list body costs memory by the rows it holds, not by its
+    // line breaks.
+    static QList<QByteArray> SplitListLines(const QByteArray& body);
 };
 
 } // namespace corvid

@@ -35,7 +35,7 @@ public:
 
     // Any thread: the names that head own and received lines.
     void setUserName(const QString& name);
-    void setPeerName(const QString& name);
+    void setPeerName(const QString& name) override;
 
     // GUI thread. The page takes the style that is set when it becomes
     // ready; later changes reach the page at the next start.

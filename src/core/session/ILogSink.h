@@ -12,6 +12,9 @@ class ILogSink {
 public:
     virtual ~ILogSink() = default;
     virtual void AddLogLine(const QString& text, int kind) = 0;
+    // The name shown in front of received lines; told before any line
+    // that follows a change of it.
+    virtual void setPeerName(const QString& name) { Q_UNUSED(name); }
 };
 
 } // namespace corvid

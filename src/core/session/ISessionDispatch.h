@@ -2,11 +2,7 @@
 #include "core/protocol/HeaderBlock.h"
 #include "core/protocol/TcpConnection.h"
 
-#include <memory>
-
 namespace corvid {
-
-struct AcceptedConnection;
 
 // What the session hands to the transfer side: blocks about file lists and
 // files. Until a transfer side is attached, such blocks are ignored, which
@@ -15,13 +11,14 @@ class ISessionDispatch {
 public:
     virtual ~ISessionDispatch() = default;
 
-    // Server role, on the accepted connection's thread.
-    virtual void AcceptPushedList(AcceptedConnection& c, HeaderBlock& block) = 0;
-    virtual void AcceptPushedFile(AcceptedConnection& c, HeaderBlock& block) = 0;
-    virtual void ServeListRequest(AcceptedConnection& c, HeaderBlock& block) = 0;
-    virtual void ServeFileRequest(AcceptedConnection& c, HeaderBlock& block) = 0;
+    // Server role, on the thread of the accepted connection `c` that carried
+    // the block; the call may hold that thread for the whole conversation.
+    virtual void AcceptPushedList(TcpConnection& c, HeaderBlock& block) = 0;
+    virtual void AcceptPushedFile(TcpConnection& c, HeaderBlock& block) = 0;
+    virtual void ServeListRequest(TcpConnection& c, HeaderBlock& block) = 0;
+    virtual void ServeFileRequest(TcpConnection& c, HeaderBlock& block) = 0;
 
-    // Client role, on the GUI thread (session connection poll).
+    // Client role, on the UI thread, for blocks of the session connection.
     virtual void PeerListChanged() = 0;
     virtual void PeerAsksForList() = 0;
     virtual void PeerAsksForFile(const HeaderBlock& block) = 0;

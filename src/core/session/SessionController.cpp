@@ -5,6 +5,7 @@
 #include "core/protocol/Transport.h"
 #include "core/session/HtmlText.h"
 #include "core/session/ISessionDispatch.h"
+#include "core/session/UiHandOver.h"
 #include "core/settings/Conversions.h"
 
 #include <QRegularExpression>
@@ -18,11 +19,46 @@ const QString kConnectFailed = QStringLiteral("接続失敗");
 const QString kNotFound = QStringLiteral("サーバが見つかりません");
 const QString kDisconnected = QStringLiteral("切断");
 const QString kReceiveFailed = QStringLiteral("メッセージ受信失敗");
+const QString kSendFailed = QStringLiteral("メッセージ送信失敗：");
+
+// A chat body read off the wire, or the reason it is not there.
+struct MessageRead {
+    bool ok = false;
+    QString text;
+};
+
+MessageRead readMessage(TcpConnection& c, const HeaderBlock& block)
+{
+    MessageRead r;
+    const qint64 n = Conversions::ParseThousands(QString::fromLatin1(Header::Value(block, "ContentLength")));
+    r.ok = n > 0 && Transport::ReadMessageText(c, n, r.text);
+    return r;
+}
 } // namespace
 
-SessionController::SessionController(ILogSink& log, QObject* parent)
+// The client role's session connection and the one thread that connects,
+// shakes hands and then reads it.
+struct SessionController::ClientLink {
+    quint64 id = 0;  // steps of an earlier link are dropped
+    std::shared_ptr<TcpConnection> connection = std::make_shared<TcpConnection>();
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> finished{false};  // the thread has nothing more to do
+    std::thread thread;
+
+    ~ClientLink() { stop(); }
+    void stop()
+    {
+        cancel = true;
+        connection->shutdown();
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+SessionController::SessionController(ILogSink& log, UiHandOver& ui, QObject* parent)
     : QObject(parent)
     , log_(log)
+    , ui_(ui)
     , server_(*this)
 {
     timer1_.setInterval(500);
@@ -32,6 +68,14 @@ SessionController::SessionController(ILogSink& log, QObject* parent)
 SessionController::~SessionController()
 {
     shutdown();
+}
+
+void SessionController::onUi(std::function<void()> step)
+{
+    if (ui_.onUiThread())
+        step();
+    else
+        ui_.post(this, std::move(step));
 }
 
 void SessionController::setUserName(const QString& name)
@@ -58,13 +102,7 @@ void SessionController::setPeerName(const QString& name)
         std::lock_guard lock(mutex_);
         peerName_ = name;
     }
-    notifyPeerName(name);
-}
-
-void SessionController::notifyPeerName(const QString& name)
-{
-    if (peerNameObserver_)
-        peerNameObserver_(name);
+    log_.setPeerName(name);
 }
 
 bool SessionController::hasServerSession() const
@@ -85,19 +123,20 @@ std::vector<std::thread::id> SessionController::acceptedConnectionThreads() cons
     return acceptedThreads_;
 }
 
-std::shared_ptr<TcpConnection> SessionController::FindConnection(std::thread::id id)
+std::shared_ptr<TcpConnection> SessionController::clientConnection() const
 {
-    std::shared_ptr<TcpConnection> found;
-    server_.forEachConnection([&](AcceptedConnection& c) {
-        if (c.threadId == id)
-            found = c.connection;
-    });
-    return found;
+    return client_ && !connecting_ ? client_->connection : nullptr;
+}
+
+bool SessionController::isClientConnected() const
+{
+    const auto c = clientConnection();
+    return c && c->isOpen();
 }
 
 bool SessionController::hasSessionConnection() const
 {
-    return hasServerSession() || client_.isOpen();
+    return hasServerSession() || isClientConnected();
 }
 
 // ---- client role -------------------------------------------------------
@@ -107,40 +146,118 @@ SessionController::ConnectOutcome SessionController::connectToPeer(const QString
     const QString ownName = userName();
     if (host.isEmpty() || portText.isEmpty() || ownName.isEmpty())
         return ConnectOutcome::MissingInput;
+    if (client_ || stopped_)
+        return ConnectOutcome::Busy;
 
     bool portOk = false;
     const uint port = portText.toUInt(&portOk);
-    if (!portOk || port == 0 || port > 65535 || !client_.connectTo(host, quint16(port), Transport::kConnectTimeoutMs)) {
-        client_.close();
-        emit connectionStateChanged();
-        log_.AddLogLine(kNotFound, LineSys);
+    if (!portOk || port == 0 || port > 65535) {
+        connectDone(ConnectOutcome::NotFound, host, 0, {});
         return ConnectOutcome::NotFound;
     }
+    connecting_ = true;
+    client_ = std::make_unique<ClientLink>();
+    client_->id = ++linkCount_;
+    ClientLink& link = *client_;
+    link.thread = std::thread([this, &link, host, port, name = SjisCodec::encode(ownName)] {
+        clientThread(link, host, quint16(port), name);
+    });
+    return ConnectOutcome::Pending;
+}
 
+void SessionController::clientThread(ClientLink& link, QString host, quint16 port, QByteArray ownName)
+{
+    TcpConnection& c = *link.connection;
+    ConnectOutcome outcome = ConnectOutcome::NotFound;
     QByteArray peer;
-    const bool accepted = Commands::RequestConnect(client_, protocol_, QByteArray(kToken), peer, SjisCodec::encode(ownName));
+    if (c.connectTo(host, port, Transport::kConnectTimeoutMs, nullptr, &link.cancel) && !link.cancel) {
+        outcome = Commands::RequestConnect(c, protocol_, QByteArray(kToken), peer, ownName) ? ConnectOutcome::Connected
+                                                                                           : ConnectOutcome::Refused;
+    }
+    if (outcome != ConnectOutcome::Connected)
+        link.finished = true;
+    onUi([this, outcome, host, port, peer] { connectDone(outcome, host, port, peer); });
+    if (outcome == ConnectOutcome::Connected)
+        clientReader(link);
+}
+
+void SessionController::connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer)
+{
+    connecting_ = false;
+    if (stopped_)
+        return;
+    if (outcome == ConnectOutcome::NotFound) {
+        endClientLink();
+        emit connectionStateChanged();
+        log_.AddLogLine(kNotFound, LineSys);
+        emit connectFinished(outcome);
+        return;
+    }
     // The peer's name is taken over also from a refusal.
-    const QString peerName = SjisCodec::decode(peer);
-    setPeerName(peerName);
-    if (!accepted) {
+    const QString name = SjisCodec::decode(peer);
+    setPeerName(name);
+    if (outcome == ConnectOutcome::Refused) {
         emit connectionStateChanged();
         log_.AddLogLine(kConnectFailed, LineSys);
+        emit connectFinished(outcome);
         disconnectClient();
-        return ConnectOutcome::Refused;
+        return;
     }
-
     emit connectionStateChanged();
     log_.AddLogLine(kConnected, LineSys);
-    recentPeers_.AddRecentPeer(host + QLatin1Char(':') + QString::number(port) + QLatin1Char(' ') + peerName);
+    recentPeers_.AddRecentPeer(host + QLatin1Char(':') + QString::number(port) + QLatin1Char(' ') + name);
     emit recentPeersChanged();
-    emit titleChanged(peerName);
+    emit titleChanged(name);
     timer1_.start();
-    return ConnectOutcome::Connected;
+    emit connectFinished(outcome);
+}
+
+void SessionController::clientReader(ClientLink& link)
+{
+    TcpConnection& c = *link.connection;
+    while (c.isOpen() && !link.cancel) {
+        HeaderBlock block;
+        const int code = Commands::ReadCommand(c, block, Transport::kServerPollMs);
+        if (code <= CmdOther)
+            continue;
+        MessageRead message;
+        if (code == CmdSend && Header::GetContentType(block) == CtMessage)
+            message = readMessage(c, block);
+        onUi([this, id = link.id, block, message] {
+            if (client_ && client_->id == id)
+                dispatchClientBlock(block, message.ok, message.text);
+        });
+    }
+    link.finished = true;
+}
+
+void SessionController::dispatchClientBlock(const HeaderBlock& block, bool messageOk, const QString& text)
+{
+    const int code = Header::Classify(block);
+    const int type = Header::GetContentType(block);
+    ISessionDispatch* dispatch = dispatch_;
+    if (code == CmdSend && type == CtMessage)
+        log_.AddLogLine(messageOk ? text : kReceiveFailed, messageOk ? LineRecv : LineSys);
+    else if (!dispatch)
+        return;
+    else if (code == CmdSend && type == CtFileList)
+        dispatch->PeerListChanged();
+    else if (code == CmdRecv && type == CtFileList)
+        dispatch->PeerAsksForList();
+    else if (code == CmdRecv && type == CtFile)
+        dispatch->PeerAsksForFile(block);
+}
+
+void SessionController::endClientLink()
+{
+    // Dropping the link shuts its connection and joins its thread, which
+    // wakes at once from the shutdown.
+    client_.reset();
 }
 
 void SessionController::disconnectClient()
 {
-    client_.close();
+    endClientLink();
     ClientDisconnected();
 }
 
@@ -154,8 +271,8 @@ void SessionController::ClientDisconnected()
         peerName_.clear();
     }
     if (hadPeer) {
+        log_.setPeerName(QString());
         log_.AddLogLine(kDisconnected, LineSys);
-        notifyPeerName(QString());
     }
     timer1_.stop();
     emit clientDisconnected();
@@ -164,34 +281,10 @@ void SessionController::ClientDisconnected()
 
 void SessionController::Timer1Timer()
 {
-    if (!client_.isOpen()) {
-        client_.close();
-        ClientDisconnected();
-        return;
-    }
-    HeaderBlock block;
-    const int code = Commands::ReadCommand(client_, block, Transport::kClientPollMs);
-    if (code == CmdNothing) {
-        if (!client_.isOpen()) {
-            client_.close();
-            ClientDisconnected();
-        }
-        return;
-    }
-    const int type = Header::GetContentType(block);
-    if (code == CmdSend && type == CtMessage) {
-        ReceiveChatMessage(client_, block, true);
-    } else if (dispatch_ && code == CmdSend && type == CtFileList) {
-        dispatch_->PeerListChanged();
-    } else if (dispatch_ && code == CmdRecv && type == CtFileList) {
-        dispatch_->PeerAsksForList();
-    } else if (dispatch_ && code == CmdRecv && type == CtFile) {
-        dispatch_->PeerAsksForFile(block);
-    }
-    if (!client_.isOpen()) {
-        client_.close();
-        ClientDisconnected();
-    }
+    // The reader hands blocks over as they arrive; the tick only notices a
+    // connection that has ended.
+    if (client_ && !connecting_ && (client_->finished || !client_->connection->isOpen()))
+        disconnectClient();
 }
 
 // ---- chat ---------------------------------------------------------------
@@ -212,35 +305,55 @@ QString SessionController::MessageBody(const QString& text)
     return body;
 }
 
+bool SessionController::SendOnSession(QByteArray wire, std::function<void(bool)> done)
+{
+    const std::shared_ptr<TcpConnection> c = serverMode_ ? serverSessionConnection() : clientConnection();
+    if (!c || !c->isOpen())
+        return false;
+    return writer_.send(c, std::move(wire), [this, done = std::move(done)](bool ok) {
+        if (done)
+            onUi([done, ok] { done(ok); });
+    });
+}
+
 bool SessionController::SendChatMessage(const QString& text)
 {
     const QString body = MessageBody(text);
-    const QByteArray wire = SjisCodec::encode(body);
-    bool sent = false;
-    if (wire.size() > Transport::kMaxMessageBody) {
-        // The peer refuses such a body and drops the session: don't send.
-    } else if (serverMode_) {
-        std::shared_ptr<TcpConnection> c = serverSessionConnection();
-        sent = c && Transport::SendContent(*c, QByteArray(kToken), QByteArrayLiteral("Message"), wire);
-    } else {
-        sent = client_.isOpen() && Transport::SendContent(client_, QByteArray(kToken), QByteArrayLiteral("Message"), wire);
+    const QByteArray bytes = SjisCodec::encode(body);
+    QByteArray wire;
+    HeaderBlock block;
+    Header::MakeSendHeader(block, QByteArray(kToken), QByteArrayLiteral("Message"), bytes.size());
+    // The peer refuses a body over its limit and drops the session: such a
+    // body is not sent.
+    const bool fits = bytes.size() <= Transport::kMaxMessageBody && Transport::EncodeHeader(block, wire);
+    wire += bytes;
+    const bool server = serverMode_;
+    const std::shared_ptr<TcpConnection> c = server ? serverSessionConnection() : clientConnection();
+    auto finished = [this, text, body, bytes, c, server](bool ok) {
+        --chatInFlight_;
+        if (!ok) {
+            log_.AddLogLine(kSendFailed + body, LineSys);
+            // A session whose write failed is not one any more.
+            if (server && c)
+                c->shutdown();
+            else if (!server && c && clientConnection() == c)
+                disconnectClient();
+            return;
+        }
+        log_.AddLogLine(SjisCodec::decode(bytes), LineOwn);
+        emit chatSent(text);
+    };
+    if (!fits || !c || !c->isOpen()) {
+        log_.AddLogLine(kSendFailed + body, LineSys);
+        return false;
     }
-    if (sent)
-        log_.AddLogLine(SjisCodec::decode(wire), LineOwn);
-    else
-        log_.AddLogLine(QStringLiteral("メッセージ送信失敗：") + body, LineSys);
-    return sent;
-}
-
-void SessionController::ReceiveChatMessage(TcpConnection& c, const HeaderBlock& block, bool haveSession)
-{
-    const qint64 n = Conversions::ParseThousands(QString::fromLatin1(Header::Value(block, "ContentLength")));
-    QString text;
-    if (!haveSession || n <= 0 || !Transport::ReadMessageText(c, n, text)) {
-        log_.AddLogLine(kReceiveFailed, LineSys);
-        return;
+    ++chatInFlight_;
+    if (!SendOnSession(std::move(wire), finished)) {
+        --chatInFlight_;
+        log_.AddLogLine(kSendFailed + body, LineSys);
+        return false;
     }
-    log_.AddLogLine(text, LineRecv);
+    return true;
 }
 
 // ---- server role --------------------------------------------------------
@@ -274,19 +387,36 @@ void SessionController::onExecute(AcceptedConnection& c)
     }
     const int type = Header::GetContentType(block);
     if (code == CmdSend && type == CtMessage) {
-        ReceiveChatMessage(*c.connection, block, hasServerSession());
+        serverMessage(c, block);
         return;
     }
-    if (!dispatch_)
+    ISessionDispatch* dispatch = dispatch_;
+    if (!dispatch)
         return;
+    TcpConnection& conn = *c.connection;
     if (code == CmdSend && type == CtFileList)
-        dispatch_->AcceptPushedList(c, block);
+        dispatch->AcceptPushedList(conn, block);
     else if (code == CmdSend && type == CtFile)
-        dispatch_->AcceptPushedFile(c, block);
+        dispatch->AcceptPushedFile(conn, block);
     else if (code == CmdRecv && type == CtFileList)
-        dispatch_->ServeListRequest(c, block);
+        dispatch->ServeListRequest(conn, block);
     else if (code == CmdRecv && type == CtFile)
-        dispatch_->ServeFileRequest(c, block);
+        dispatch->ServeFileRequest(conn, block);
+}
+
+void SessionController::serverMessage(AcceptedConnection& c, const HeaderBlock& block)
+{
+    // The body is read in every case, so the stream stays in step.
+    const MessageRead message = readMessage(*c.connection, block);
+    const std::shared_ptr<TcpConnection> session = serverSessionConnection();
+    if (!session) {
+        log_.AddLogLine(kReceiveFailed, LineSys);
+        return;
+    }
+    // Only the partner that shook hands speaks in the log.
+    if (session != c.connection)
+        return;
+    log_.AddLogLine(message.ok ? message.text : kReceiveFailed, message.ok ? LineRecv : LineSys);
 }
 
 void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& block)
@@ -308,10 +438,12 @@ void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& bloc
             peerName_ = SjisCodec::decode(peer);
         title = peerName_;
     }
-    notifyPeerName(title);
+    log_.setPeerName(title);
     log_.AddLogLine(kConnected, LineSys);
-    emit titleChanged(title);
-    emit connectionStateChanged();
+    onUi([this, title] {
+        emit titleChanged(title);
+        emit connectionStateChanged();
+    });
 }
 
 void SessionController::onDisconnect(AcceptedConnection& c)
@@ -328,19 +460,24 @@ void SessionController::onDisconnect(AcceptedConnection& c)
         }
     }
     if (wasSession) {
-        emit titleChanged(QString::fromLatin1(kAppTitle));
+        log_.setPeerName(QString());
         log_.AddLogLine(kDisconnected, LineSys);
-        notifyPeerName(QString());
     }
-    emit connectionStateChanged();
+    onUi([this, wasSession] {
+        if (wasSession)
+            emit titleChanged(QString::fromLatin1(kAppTitle));
+        emit connectionStateChanged();
+    });
 }
 
 void SessionController::shutdown()
 {
+    stopped_ = true;
     timer1_.stop();
-    if (client_.isOpen())
-        client_.close();
+    connecting_ = false;
+    endClientLink();
     server_.stop();
+    writer_.stop();
 }
 
 } // namespace corvid

@@ -3,6 +3,7 @@
 #include "core/protocol/TcpConnection.h"
 #include "core/session/ConnectionServer.h"
 #include "core/session/ILogSink.h"
+#include "core/session/OutboundWriter.h"
 #include "core/session/RecentPeers.h"
 
 #include <QObject>
@@ -17,16 +18,22 @@
 namespace corvid {
 
 class ISessionDispatch;
+class UiHandOver;
 
 // The session state and both roles, without any window: the main window
-// forwards its buttons here and renders the signals.
+// forwards its buttons here and renders the signals. Public calls belong to
+// the UI thread; signals are emitted there. The network never blocks that
+// thread: the client's connect, handshake and reading run on a thread of
+// their own, accepted connections on theirs, and writes on the session
+// connection go through the outbound writer.
 class SessionController : public QObject, private ConnectionServer::Handler {
     Q_OBJECT
 public:
     static constexpr const char* kAppTitle = "Corvid";
-    enum class ConnectOutcome { MissingInput, NotFound, Refused, Connected };
+    enum class ConnectOutcome { MissingInput, Busy, Pending, NotFound, Refused, Connected };
+    Q_ENUM(ConnectOutcome)
 
-    explicit SessionController(ILogSink& log, QObject* parent = nullptr);
+    SessionController(ILogSink& log, UiHandOver& ui, QObject* parent = nullptr);
     ~SessionController() override;
 
     void setUserName(const QString& name);
@@ -36,15 +43,18 @@ public:
     bool serverMode() const { return serverMode_; }
     void setServerMode(bool on) { serverMode_ = on; }
     RecentPeers& recentPeers() { return recentPeers_; }
+    // Set before listening or connecting; the object must outlive shutdown().
     void setDispatch(ISessionDispatch* dispatch) { dispatch_ = dispatch; }
-    // Told of every change of the peer name at once, on the thread that
-    // made it (before that thread logs anything about it). Set before use.
-    void setPeerNameObserver(std::function<void(const QString&)> fn) { peerNameObserver_ = std::move(fn); }
+    // A write on the session connection that makes no progress for this long
+    // fails (the connection is then closed as a failed one).
+    void setSendStallMs(int ms) { writer_.setStallMs(ms); }
 
-    // Client role (GUI thread). Blocks for at most the connect and answer
-    // time limits.
+    // Client role. Starts connecting and the handshake and returns Pending;
+    // connectFinished tells the outcome. MissingInput and Busy (an attempt
+    // or a session already exists) return at once and change nothing.
     ConnectOutcome connectToPeer(const QString& host, const QString& portText);
-    bool isClientConnected() const { return client_.isOpen(); }
+    bool isConnecting() const { return connecting_; }
+    bool isClientConnected() const;
     // Closes the client connection; ClientDisconnected follows.
     void disconnectClient();
     void Timer1Timer();
@@ -59,54 +69,79 @@ public:
     std::shared_ptr<TcpConnection> serverSessionConnection() const;
     // Threads of connections accepted while a session existed, in order.
     std::vector<std::thread::id> acceptedConnectionThreads() const;
-    // The accepted connection served by the given thread (for pushed files).
-    std::shared_ptr<TcpConnection> FindConnection(std::thread::id id);
 
     // Sends typed text as a chat message on the session connection of the
-    // current role and logs it (or the failure). False when not sent.
+    // current role; messages go out in order. False, with the failure line,
+    // when it cannot go out (nothing connected, or a body the peer would
+    // refuse). When the write ends, chatSent tells the text, or the failure
+    // line is logged and the connection closed as a failed one.
     bool SendChatMessage(const QString& text);
+    // Messages handed to the writer whose write has not ended yet.
+    bool chatInFlight() const { return chatInFlight_ > 0; }
     // The wire body of typed text: its HTML, every line followed by CR LF.
     static QString MessageBody(const QString& text);
     bool hasSessionConnection() const;
+    // Queues bytes for the session connection of the current role; `done`
+    // runs on the UI thread. False when there is no session connection.
+    bool SendOnSession(QByteArray wire, std::function<void(bool ok)> done = {});
 
-    // Orderly end: stop polling and listening, close every connection and
-    // join every thread. Safe to call more than once.
+    // Orderly end: cancel a connect, stop polling and listening, close every
+    // connection and join every thread. Safe to call more than once.
     void shutdown();
 
 signals:
     void titleChanged(const QString& title);
     // Enabled states and the server mode flag must be recomputed.
     void connectionStateChanged();
+    // A connect attempt has ended (the outcome is also logged).
+    void connectFinished(corvid::SessionController::ConnectOutcome outcome);
     // The client connection ended (btClient must pop up).
     void clientDisconnected();
     void recentPeersChanged();
+    // A chat message went out; the input box may let go of `text`.
+    void chatSent(const QString& text);
 
 private:
+    struct ClientLink;
+
     void onConnect(AcceptedConnection& c) override;
     void onExecute(AcceptedConnection& c) override;
     void onDisconnect(AcceptedConnection& c) override;
 
+    void clientThread(ClientLink& link, QString host, quint16 port, QByteArray ownName);
+    void clientReader(ClientLink& link);
+    void connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer);
+    void dispatchClientBlock(const HeaderBlock& block, bool messageOk, const QString& text);
     void serverHandshake(AcceptedConnection& c, HeaderBlock& block);
-    void ReceiveChatMessage(TcpConnection& c, const HeaderBlock& block, bool haveSession);
+    void serverMessage(AcceptedConnection& c, const HeaderBlock& block);
     void ClientDisconnected();
+    void endClientLink();
     void setPeerName(const QString& name);
-    void notifyPeerName(const QString& name);
+    // Runs `step` on the UI thread: now when called there, else posted (and
+    // dropped when this object is gone or shutdown has begun).
+    void onUi(std::function<void()> step);
+    std::shared_ptr<TcpConnection> clientConnection() const;
 
     ILogSink& log_;
-    ISessionDispatch* dispatch_ = nullptr;
-    std::function<void(const QString&)> peerNameObserver_;
+    UiHandOver& ui_;
+    std::atomic<ISessionDispatch*> dispatch_{nullptr};
     std::atomic<int> protocol_{1};
     std::atomic<bool> serverMode_{false};
+    std::atomic<bool> stopped_{false};
     mutable std::mutex mutex_;  // guards the fields below
     QString userName_;
     QString peerName_;
     std::shared_ptr<TcpConnection> serverSession_;
     std::vector<std::thread::id> acceptedThreads_;
+    std::unique_ptr<ClientLink> client_;  // UI thread only
     std::mutex handshakeMutex_;  // one Connect answered at a time
 
+    quint64 linkCount_ = 0;      // UI thread only
+    bool connecting_ = false;    // UI thread only
+    int chatInFlight_ = 0;       // UI thread only
     RecentPeers recentPeers_;
-    TcpConnection client_;
     QTimer timer1_;
+    OutboundWriter writer_;
     ConnectionServer server_;
 };
 

@@ -46,12 +46,23 @@ void UiHandOver::beginShutdown()
 
 void UiHandOver::post(std::function<void()> step)
 {
-    if (shuttingDown())
-        return;
-    QMetaObject::invokeMethod(this, std::move(step), Qt::QueuedConnection);
+    post(this, std::move(step));
 }
 
-bool UiHandOver::runAndWait(const std::function<void()>& step)
+void UiHandOver::post(QObject* context, std::function<void()> step)
+{
+    if (shuttingDown())
+        return;
+    QMetaObject::invokeMethod(
+        context,
+        [this, step = std::move(step)] {
+            if (!shuttingDown())
+                step();
+        },
+        Qt::QueuedConnection);
+}
+
+bool UiHandOver::runAndWait(const std::function<void()>& step, const std::function<bool()>& giveUp)
 {
     if (onUiThread()) {
         if (shuttingDown())
@@ -86,7 +97,18 @@ bool UiHandOver::runAndWait(const std::function<void()>& step)
         Qt::QueuedConnection);
 
     std::unique_lock lock(mutex_);
-    cv_.wait(lock, [&] { return pending->done || (shutdown_ && !pending->running); });
+    for (;;) {
+        const auto settled = [&] { return pending->done || (shutdown_ && !pending->running); };
+        if (cv_.wait_for(lock, std::chrono::milliseconds(50), settled))
+            break;
+        if (giveUp && !pending->running) {
+            lock.unlock();
+            const bool stop = giveUp();
+            lock.lock();
+            if (stop && !pending->running && !pending->done)
+                break;
+        }
+    }
     if (!pending->done)
         pending->abandoned = true;
     return pending->done;

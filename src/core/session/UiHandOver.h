@@ -21,11 +21,17 @@ public:
 
     // Dropped silently once shutdown has begun.
     void post(std::function<void()> step);
-    bool runAndWait(const std::function<void()>& step);
+    // The same, also dropped when `context` (an object of the UI thread) is
+    // destroyed before the step runs.
+    void post(QObject* context, std::function<void()> step);
+    // `giveUp`, checked about every 50 ms while waiting, ends the wait with
+    // "not done" too: a connection thread passes "my connection was shut",
+    // so that whoever stops it can join it from the UI thread.
+    bool runAndWait(const std::function<void()>& step, const std::function<bool()>& giveUp = {});
 
     // Makes every pending and future runAndWait return false and drops
-    // future posts. Any thread; idempotent. Steps already queued by post()
-    // still run, since they only touch objects the UI thread owns.
+    // posted steps that have not run yet. Any thread; idempotent. Contexts
+    // of post() must not outlive this object.
     void beginShutdown();
     bool shuttingDown() const;
 

@@ -55,7 +55,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     , settings_(AppSettings::executableDir())
     , handOver_(std::make_unique<UiHandOver>())
     , log_(std::make_unique<ChatLog>())
-    , session_(std::make_unique<SessionController>(*log_))
+    , session_(std::make_unique<SessionController>(*log_, *handOver_))
 {
     initCorvidResources();
     setObjectName(QStringLiteral("TForm1"));
@@ -68,8 +68,13 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     connect(session_.get(), &SessionController::connectionStateChanged, this, &TForm1::UpdateConnectionControls);
     connect(session_.get(), &SessionController::clientDisconnected, this, [this] { btClient->setChecked(false); });
     connect(session_.get(), &SessionController::recentPeersChanged, this, &TForm1::rebuildRecentMenu);
+    connect(session_.get(), &SessionController::connectFinished, this, &TForm1::connectFinished);
+    connect(session_.get(), &SessionController::chatSent, this, [this](const QString& text) {
+        // The box lets go of the text only if it still holds what was sent.
+        if (reInput->toPlainText() == text)
+            reInput->clear();
+    });
     ChatLog* log = log_.get();
-    session_->setPeerNameObserver([log](const QString& name) { log->setPeerName(name); });
     connect(log, &ChatLog::statusTimeChanged, statusPanels_[2], &QLabel::setText);
     connect(log, &ChatLog::inputColorsChanged, this, [this](const QString& bg, const QString& fg) {
         ChatLogView::applyInputColors(reInput, bg, fg);
@@ -225,6 +230,8 @@ void TForm1::buildMenus()
 
 void TForm1::btClientClick()
 {
+    if (session_->isConnecting())
+        return;  // the button is disabled while an attempt runs
     if (session_->isClientConnected()) {
         session_->disconnectClient();
         return;
@@ -238,11 +245,16 @@ void TForm1::btClientClick()
     if (!btClient->isChecked())
         return;
     UpdateConnectionControls();
-    const auto outcome = session_->connectToPeer(edIP->text(), edPort->text());
-    if (outcome != SessionController::ConnectOutcome::Connected) {
+    // The attempt runs off the UI thread; connectFinished ends it.
+    if (session_->connectToPeer(edIP->text(), edPort->text()) == SessionController::ConnectOutcome::Pending)
+        btClient->setEnabled(false);
+}
+
+void TForm1::connectFinished(SessionController::ConnectOutcome outcome)
+{
+    if (outcome != SessionController::ConnectOutcome::Connected)
         btClient->setChecked(false);
-        UpdateConnectionControls();
-    }
+    UpdateConnectionControls();
 }
 
 void TForm1::btServerClick()
@@ -275,7 +287,8 @@ void TForm1::UpdateConnectionControls()
     edPort->setEnabled(!clientDown && !serverDown);
     btMenu->setEnabled(!clientDown && !serverDown);
     btServer->setEnabled(!clientDown);
-    btClient->setEnabled(!serverDown);
+    // While an attempt runs the button shows it (down) and takes no click.
+    btClient->setEnabled(!serverDown && !session_->isConnecting());
     session_->setServerMode(serverDown);
 }
 
@@ -485,14 +498,17 @@ bool TForm1::reInputKeyPress(QKeyEvent* event)
         return true;
     if (!session_->hasSessionConnection())
         return true;  // nothing connected: the text stays for later
+    if (session_->chatInFlight())
+        return true;  // the box still holds a message on its way out
     SendChatMessage(text);
     return true;
 }
 
 void TForm1::SendChatMessage(const QString& text)
 {
-    if (session_->SendChatMessage(text))
-        reInput->clear();
+    // The box is cleared when the message has gone out (chatSent); a
+    // failure keeps the text for a retry.
+    session_->SendChatMessage(text);
 }
 
 } // namespace corvid

@@ -39,6 +39,7 @@ public:
     // Handlers named after their controls.
     void btClientClick();
     void btServerClick();
+    void connectFinished(SessionController::ConnectOutcome outcome);
     void UpdateConnectionControls();
     void edPortChange(const QString& text);
     void AddRecentPeer(const QString& entry);

@@ -1,0 +1,51 @@
+#pragma once
+#include "core/protocol/TcpConnection.h"
+
+#include <QByteArray>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace corvid {
+
+// Writes to session connections off the UI thread, one job after another.
+// A peer that stops reading holds this thread, never the window: a write
+// that makes no progress for the stall limit fails and shuts its connection
+// down. `done` runs on the writer's thread.
+class OutboundWriter {
+public:
+    static constexpr int kDefaultStallMs = 10000;
+
+    OutboundWriter() = default;
+    ~OutboundWriter();
+    OutboundWriter(const OutboundWriter&) = delete;
+    OutboundWriter& operator=(const OutboundWriter&) = delete;
+
+    void setStallMs(int ms) { stallMs_ = ms; }
+    // Queues the bytes; false (and `done` never runs) once stopped.
+    bool send(std::shared_ptr<TcpConnection> c, QByteArray wire, std::function<void(bool ok)> done);
+    // Ends the thread after the job in hand; callers shut the connections
+    // down first so that a blocked write returns at once. Jobs not started
+    // are dropped.
+    void stop();
+
+private:
+    struct Job {
+        std::shared_ptr<TcpConnection> connection;
+        QByteArray wire;
+        std::function<void(bool)> done;
+    };
+    void run();
+
+    int stallMs_ = kDefaultStallMs;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Job> jobs_;
+    bool stopped_ = false;
+    std::thread thread_;
+};
+
+} // namespace corvid
