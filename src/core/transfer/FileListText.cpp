@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 
 namespace corvid {
 
@@ -137,6 +138,20 @@ struct Merger {
     const MergeOptions& options;
     QString folder;
     bool appended = false;
+    // First row of each case-folded name, so that a list of n lines merges
+    // in time linear in n, not n times the queue.
+    QHash<QString, int> firstRow;
+
+    void indexQueue()
+    {
+        firstRow.reserve(queue.Count());
+        for (int i = 0; i < queue.Count(); ++i)
+        {
+            const QString key = queue.Row(i).Name().toCaseFolded();
+            if (!firstRow.contains(key))
+                firstRow.insert(key, i);
+        }
+    }
 
     void skip(int index, MergeSkip reason)
     {
@@ -157,8 +172,9 @@ struct Merger {
             return skip(index, MergeSkip::UnsafeName);
         if (!send && QFile::encodeName(name).size() > LocalFileChooser::kMaxListedNameBytes)
             return skip(index, MergeSkip::NameTooLong);
-        const int existing = queue.FindByName(name);
-        if (existing >= 0 && queue.Row(existing).SizeText() == fields[1])
+        const QString key = name.toCaseFolded();
+        const auto found = firstRow.constFind(key);
+        if (found != firstRow.constEnd() && queue.Row(*found).SizeText() == fields[1])
             return;
         if (send) {
             queue.Append(name, fields[1], fields[2], queue.IsRunning() ? RowState::Unlisted : RowState::Waiting);
@@ -166,6 +182,8 @@ struct Merger {
             const bool waiting = !queue.IsRunning() || options.autoAccept;
             queue.Append(name, fields[1], folder, waiting ? RowState::Waiting : RowState::New);
         }
+        if (found == firstRow.constEnd())
+            firstRow.insert(key, queue.Count() - 1);
         appended = true;
     }
 };
@@ -185,7 +203,9 @@ QString receiveFolderOf(const MergeOptions& options)
 
 bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options)
 {
-    Merger m{queue, options, {}};
+    Merger m{queue, options, {}, false, {}};
+    m.indexQueue();
+    TransferQueue::ChangeBatch batch(queue);
     if (queue.Kind() == QueueKind::Receive) {
         m.folder = receiveFolderOf(options);
         if (m.folder.isEmpty()) {

@@ -133,6 +133,10 @@ std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row, const Q
 
 void TransferQueue::Changed()
 {
+    if (batchDepth_ > 0) {
+        batchedChange_ = true;
+        return;
+    }
     if (onChange_)
         onChange_();
 }

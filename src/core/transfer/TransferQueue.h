@@ -60,6 +60,25 @@ public:
     // Called after every change of rows or states (the view refreshes).
     void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
 
+    // While one lives, changes are told once, when the last one ends: a
+    // merge of thousands of rows refreshes the view once, not per row.
+    class ChangeBatch {
+    public:
+        explicit ChangeBatch(TransferQueue& q) : q_(q) { ++q_.batchDepth_; }
+        ~ChangeBatch()
+        {
+            if (--q_.batchDepth_ == 0 && q_.batchedChange_) {
+                q_.batchedChange_ = false;
+                q_.Changed();
+            }
+        }
+        ChangeBatch(const ChangeBatch&) = delete;
+        ChangeBatch& operator=(const ChangeBatch&) = delete;
+
+    private:
+        TransferQueue& q_;
+    };
+
 private:
     void Changed();
 
@@ -68,6 +87,8 @@ private:
     quint64 nextId_ = 1;
     std::shared_ptr<RunToggle> runButton_ = std::make_shared<RunToggle>();
     std::function<void()> onChange_;
+    int batchDepth_ = 0;
+    bool batchedChange_ = false;
 };
 
 } // namespace corvid
