@@ -144,25 +144,56 @@ TEST(ChatMessage, SendingWithoutConnectionFailsAndLogsTheHtml)
 
 TEST(ChatMessage, EmptyOrShortBodiesAreReportedAsFailures)
 {
-    Pair p;
-    // A zero length is a failed message; the connection goes on.
+    ServerSide a;
+    // The partner itself, after its handshake: a zero length is a failed
+    // message and the session goes on.
     TcpConnection raw;
-    ASSERT_TRUE(raw.connectTo(QStringLiteral("127.0.0.1"), p.a.listeningPort(), 2000));
+    ASSERT_TRUE(raw.connectTo(QStringLiteral("127.0.0.1"), a.ctl.listeningPort(), 2000));
+    ASSERT_TRUE(Transport::WriteHeader(raw, {"Command=Connect", "Protocol=1", "UserAgent=CRV2/", "Name=Raw", ""}));
+    HeaderBlock reply;
+    ASSERT_EQ(Commands::ReadCommand(raw, reply, 3000), CmdConnect);
     ASSERT_TRUE(Transport::WriteHeader(raw, {"Command=Send", "UserAgent=CRV2/", "ContentType=Message", "ContentLength=0", ""}));
-    QTRY_VERIFY_WITH_TIMEOUT(p.aLog.contains(QStringLiteral("メッセージ受信失敗")), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(a.log.contains(QStringLiteral("メッセージ受信失敗")), kWaitMs);
+    EXPECT_EQ(a.log.kindOf(QStringLiteral("メッセージ受信失敗")), LineSys);
+    EXPECT_TRUE(a.ctl.hasServerSession());
     // A body cut short by a closed connection is a failure too.
     ASSERT_TRUE(Transport::WriteHeader(raw, {"Command=Send", "UserAgent=CRV2/", "ContentType=Message", "ContentLength=1,000", ""}));
     ASSERT_TRUE(raw.writeAll(QByteArray("short")));
     raw.close();
-    QTRY_COMPARE_WITH_TIMEOUT(p.aLog.count(QStringLiteral("メッセージ受信失敗")), 2, kWaitMs);
-    EXPECT_TRUE(p.a.hasServerSession());
+    QTRY_COMPARE_WITH_TIMEOUT(a.log.count(QStringLiteral("メッセージ受信失敗")), 2, kWaitMs);
+}
+
+TEST(ChatMessage, OnlyTheSessionConnectionSpeaksInTheLog)
+{
+    Pair p;
+    // A stranger on the same port, without a handshake, cannot post lines
+    // under the partner's name; its body is read and dropped.
+    TcpConnection stranger;
+    ASSERT_TRUE(stranger.connectTo(QStringLiteral("127.0.0.1"), p.a.listeningPort(), 2000));
+    ASSERT_TRUE(Transport::SendContent(stranger, QByteArray(kToken), "Message", "forged\r\n"));
+    ASSERT_TRUE(p.b.SendChatMessage(QStringLiteral("real")));
+    QTRY_VERIFY_WITH_TIMEOUT(p.aLog.contains(QStringLiteral("real\r\n")), kWaitMs);
+    EXPECT_EQ(p.aLog.kindOf(QStringLiteral("real\r\n")), LineRecv);
+    EXPECT_EQ(p.bLog.kindOf(QStringLiteral("real\r\n")), LineOwn);
+    EXPECT_EQ(p.aLog.peerName(), QStringLiteral("Ben"));
+    // The stranger's message arrived before the partner's, and was dropped.
+    EXPECT_FALSE(p.aLog.anyStartsWith(QStringLiteral("forged")));
+    EXPECT_FALSE(p.aLog.contains(QStringLiteral("メッセージ受信失敗")));
+
+    // Without any session a message is a failed one, never a received line.
+    p.b.disconnectClient();
+    QTRY_VERIFY_WITH_TIMEOUT(!p.a.hasServerSession(), kWaitMs);
+    ASSERT_TRUE(Transport::SendContent(stranger, QByteArray(kToken), "Message", "alone\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.aLog.contains(QStringLiteral("メッセージ受信失敗")), kWaitMs);
+    EXPECT_FALSE(p.aLog.anyStartsWith(QStringLiteral("alone")));
 }
 
 TEST(ChatMessage, BodyThePeerWouldRefuseIsNotSent)
 {
     Pair p;
     const QString huge(int(Transport::kMaxMessageBody) + 10, QLatin1Char('x'));
-    EXPECT_FALSE(p.b.SendChatMessage(huge));
+    EXPECT_TRUE(p.b.SendChatMessage(huge));
+    QTRY_VERIFY_WITH_TIMEOUT(!p.b.chatInFlight(), kWaitMs);
     ASSERT_FALSE(p.bLog.lines().isEmpty());
     EXPECT_TRUE(p.bLog.lines().last().startsWith(QStringLiteral("メッセージ送信失敗：xxx")));
     // The session goes on.

@@ -2,6 +2,7 @@
 #include "core/session/ILogSink.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <mutex>
 
 namespace corvid::test {
@@ -33,6 +34,11 @@ public:
     }
     bool contains(const QString& text) const { return lines().contains(text); }
     int count(const QString& text) const { return int(lines().count(text)); }
+    bool anyStartsWith(const QString& prefix) const
+    {
+        std::lock_guard lock(mutex_);
+        return std::any_of(lines_.begin(), lines_.end(), [&](const QString& l) { return l.startsWith(prefix); });
+    }
     // The kind of the first line with this text; -1 when there is none.
     int kindOf(const QString& text) const
     {

@@ -9,10 +9,21 @@ OutboundWriter::~OutboundWriter()
 
 bool OutboundWriter::send(std::shared_ptr<TcpConnection> c, QByteArray wire, std::function<void(bool)> done)
 {
+    return enqueue({std::move(c), std::move(wire), {}, std::move(done)});
+}
+
+bool OutboundWriter::send(std::shared_ptr<TcpConnection> c, std::function<bool(QByteArray&)> prepare,
+                          std::function<void(bool)> done)
+{
+    return enqueue({std::move(c), {}, std::move(prepare), std::move(done)});
+}
+
+bool OutboundWriter::enqueue(Job job)
+{
     std::lock_guard lock(mutex_);
     if (stopped_)
         return false;
-    jobs_.push_back({std::move(c), std::move(wire), std::move(done)});
+    jobs_.push_back(std::move(job));
     if (!thread_.joinable())
         thread_ = std::thread([this] { run(); });
     cv_.notify_one();
@@ -45,7 +56,8 @@ void OutboundWriter::run()
             jobs_.pop_front();
         }
         bool ok = false;
-        if (job.connection && job.connection->isOpen()) {
+        const bool ready = !job.prepare || job.prepare(job.wire);
+        if (ready && job.connection && job.connection->isOpen()) {
             // Block and body go out together, never split by another write.
             const auto lock = job.connection->lockWrites();
             ok = job.connection->writeAll(job.wire.constData(), job.wire.size(), stallMs_, nullptr);

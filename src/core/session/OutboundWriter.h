@@ -27,6 +27,11 @@ public:
     void setStallMs(int ms) { stallMs_ = ms; }
     // Queues the bytes; false (and `done` never runs) once stopped.
     bool send(std::shared_ptr<TcpConnection> c, QByteArray wire, std::function<void(bool ok)> done);
+    // The same with bytes that are costly to make: `prepare` makes them on
+    // the writer's thread; when it returns false nothing is written and
+    // `done(false)` follows.
+    bool send(std::shared_ptr<TcpConnection> c, std::function<bool(QByteArray& wire)> prepare,
+              std::function<void(bool ok)> done);
     // Ends the thread after the job in hand; callers shut the connections
     // down first so that a blocked write returns at once. Jobs not started
     // are dropped.
@@ -36,8 +41,10 @@ private:
     struct Job {
         std::shared_ptr<TcpConnection> connection;
         QByteArray wire;
+        std::function<bool(QByteArray&)> prepare;
         std::function<void(bool)> done;
     };
+    bool enqueue(Job job);
     void run();
 
     int stallMs_ = kDefaultStallMs;

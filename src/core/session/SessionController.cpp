@@ -307,50 +307,75 @@ QString SessionController::MessageBody(const QString& text)
 
 bool SessionController::SendOnSession(QByteArray wire, std::function<void(bool)> done)
 {
+    return SendOnSession([wire = std::move(wire)](QByteArray& out) {
+        out = wire;
+        return true;
+    }, std::move(done));
+}
+
+bool SessionController::SendOnSession(std::function<bool(QByteArray&)> prepare, std::function<void(bool)> done)
+{
     const std::shared_ptr<TcpConnection> c = serverMode_ ? serverSessionConnection() : clientConnection();
     if (!c || !c->isOpen())
         return false;
-    return writer_.send(c, std::move(wire), [this, done = std::move(done)](bool ok) {
+    return writer_.send(c, std::move(prepare), [this, done = std::move(done)](bool ok) {
         if (done)
             onUi([done, ok] { done(ok); });
     });
 }
 
+namespace {
+// A chat message on its way: made into wire bytes on the writer's thread.
+struct OutgoingChat {
+    QString text;
+    QString body;
+    QByteArray bytes;
+    bool fits = false;
+};
+} // namespace
+
 bool SessionController::SendChatMessage(const QString& text)
 {
-    const QString body = MessageBody(text);
-    const QByteArray bytes = SjisCodec::encode(body);
-    QByteArray wire;
-    HeaderBlock block;
-    Header::MakeSendHeader(block, QByteArray(kToken), QByteArrayLiteral("Message"), bytes.size());
-    // The peer refuses a body over its limit and drops the session: such a
-    // body is not sent.
-    const bool fits = bytes.size() <= Transport::kMaxMessageBody && Transport::EncodeHeader(block, wire);
-    wire += bytes;
     const bool server = serverMode_;
     const std::shared_ptr<TcpConnection> c = server ? serverSessionConnection() : clientConnection();
-    auto finished = [this, text, body, bytes, c, server](bool ok) {
+    if (!c || !c->isOpen()) {
+        log_.AddLogLine(kSendFailed + MessageBody(text), LineSys);
+        return false;
+    }
+    auto chat = std::make_shared<OutgoingChat>();
+    chat->text = text;
+    auto prepare = [chat](QByteArray& wire) {
+        chat->body = MessageBody(chat->text);
+        chat->bytes = SjisCodec::encode(chat->body);
+        HeaderBlock block;
+        Header::MakeSendHeader(block, QByteArray(kToken), QByteArrayLiteral("Message"), chat->bytes.size());
+        // The peer refuses a body over its limit and drops the session: such
+        // a body is not sent.
+        chat->fits = chat->bytes.size() <= Transport::kMaxMessageBody && Transport::EncodeHeader(block, wire);
+        wire += chat->bytes;
+        return chat->fits;
+    };
+    auto finished = [this, chat, c, server](bool ok) {
         --chatInFlight_;
         if (!ok) {
-            log_.AddLogLine(kSendFailed + body, LineSys);
-            // A session whose write failed is not one any more.
-            if (server && c)
+            log_.AddLogLine(kSendFailed + chat->body, LineSys);
+            // A session whose write failed is not one any more; a message
+            // that was never written leaves it as it is.
+            if (!chat->fits)
+                return;
+            if (server)
                 c->shutdown();
-            else if (!server && c && clientConnection() == c)
+            else if (clientConnection() == c)
                 disconnectClient();
             return;
         }
-        log_.AddLogLine(SjisCodec::decode(bytes), LineOwn);
-        emit chatSent(text);
+        log_.AddLogLine(SjisCodec::decode(chat->bytes), LineOwn);
+        emit chatSent(chat->text);
     };
-    if (!fits || !c || !c->isOpen()) {
-        log_.AddLogLine(kSendFailed + body, LineSys);
-        return false;
-    }
     ++chatInFlight_;
-    if (!SendOnSession(std::move(wire), finished)) {
+    if (!SendOnSession(std::move(prepare), finished)) {
         --chatInFlight_;
-        log_.AddLogLine(kSendFailed + body, LineSys);
+        log_.AddLogLine(kSendFailed + MessageBody(text), LineSys);
         return false;
     }
     return true;

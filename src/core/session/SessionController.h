@@ -84,6 +84,7 @@ public:
     // Queues bytes for the session connection of the current role; `done`
     // runs on the UI thread. False when there is no session connection.
     bool SendOnSession(QByteArray wire, std::function<void(bool ok)> done = {});
+    bool SendOnSession(std::function<bool(QByteArray& wire)> prepare, std::function<void(bool ok)> done);
 
     // Orderly end: cancel a connect, stop polling and listening, close every
     // connection and join every thread. Safe to call more than once.
