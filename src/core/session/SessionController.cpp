@@ -75,7 +75,7 @@ void SessionController::onUi(std::function<void()> step)
     if (ui_.onUiThread())
         step();
     else
-        ui_.post(this, std::move(step));
+        ui_.post(alive_, std::move(step));
 }
 
 void SessionController::setUserName(const QString& name)

@@ -125,6 +125,8 @@ private:
 
     ILogSink& log_;
     UiHandOver& ui_;
+    // Steps posted by this object's threads run only while it lives.
+    std::shared_ptr<void> alive_ = std::make_shared<int>(0);
     std::atomic<ISessionDispatch*> dispatch_{nullptr};
     std::atomic<int> protocol_{1};
     std::atomic<bool> serverMode_{false};

@@ -1,7 +1,11 @@
 #include "core/session/UiHandOver.h"
 
+#include <QSocketNotifier>
 #include <QThread>
 #include <memory>
+#include <sys/eventfd.h>
+#include <cerrno>
+#include <unistd.h>
 
 namespace corvid {
 
@@ -16,12 +20,25 @@ struct Pending {
 
 UiHandOver::UiHandOver(QObject* parent)
     : QObject(parent)
+    , wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
+    if (wakeFd_ >= 0) {
+        notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] {
+            quint64 count = 0;
+            while (::read(wakeFd_, &count, sizeof count) > 0)
+                ;
+            drain();
+        });
+    }
 }
 
 UiHandOver::~UiHandOver()
 {
     beginShutdown();
+    delete notifier_;
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 bool UiHandOver::onUiThread() const
@@ -37,29 +54,63 @@ bool UiHandOver::shuttingDown() const
 
 void UiHandOver::beginShutdown()
 {
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(mutex_);
         shutdown_ = true;
+        dropped.swap(steps_);
     }
     cv_.notify_all();
 }
 
-void UiHandOver::post(std::function<void()> step)
+void UiHandOver::enqueue(std::function<void()> step)
 {
-    post(this, std::move(step));
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (shutdown_)
+            return;
+        wake = steps_.empty();
+        steps_.push_back(std::move(step));
+    }
+    if (!wake)
+        return;
+    if (onUiThread()) {
+        // Still after the current event, like a post from anywhere else.
+        QMetaObject::invokeMethod(this, [this] { drain(); }, Qt::QueuedConnection);
+    } else if (wakeFd_ >= 0) {
+        const quint64 one = 1;
+        while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR)
+            ;
+    }
 }
 
-void UiHandOver::post(QObject* context, std::function<void()> step)
+void UiHandOver::drain()
 {
-    if (shuttingDown())
-        return;
-    QMetaObject::invokeMethod(
-        context,
-        [this, step = std::move(step)] {
-            if (!shuttingDown())
-                step();
-        },
-        Qt::QueuedConnection);
+    for (;;) {
+        std::function<void()> step;
+        {
+            std::lock_guard lock(mutex_);
+            if (shutdown_ || steps_.empty())
+                return;
+            step = std::move(steps_.front());
+            steps_.pop_front();
+        }
+        step();
+    }
+}
+
+void UiHandOver::post(std::function<void()> step)
+{
+    enqueue(std::move(step));
+}
+
+void UiHandOver::post(std::weak_ptr<void> alive, std::function<void()> step)
+{
+    enqueue([alive = std::move(alive), step = std::move(step)] {
+        if (!alive.expired())
+            step();
+    });
 }
 
 bool UiHandOver::runAndWait(const std::function<void()>& step, const std::function<bool()>& giveUp)
@@ -78,23 +129,20 @@ bool UiHandOver::runAndWait(const std::function<void()>& step, const std::functi
     }
     // The step refers to the waiter's stack; it runs only while the waiter
     // still waits, which `abandoned` tells under the lock.
-    QMetaObject::invokeMethod(
-        this,
-        [this, pending, &step] {
-            {
-                std::lock_guard lock(mutex_);
-                if (pending->abandoned)
-                    return;
-                pending->running = true;
-            }
-            step();
-            {
-                std::lock_guard lock(mutex_);
-                pending->done = true;
-            }
-            cv_.notify_all();
-        },
-        Qt::QueuedConnection);
+    enqueue([this, pending, &step] {
+        {
+            std::lock_guard lock(mutex_);
+            if (pending->abandoned)
+                return;
+            pending->running = true;
+        }
+        step();
+        {
+            std::lock_guard lock(mutex_);
+            pending->done = true;
+        }
+        cv_.notify_all();
+    });
 
     std::unique_lock lock(mutex_);
     for (;;) {

@@ -1,7 +1,11 @@
 #pragma once
 #include <QObject>
+
+class QSocketNotifier;
 #include <condition_variable>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace corvid {
@@ -21,26 +25,34 @@ public:
 
     // Dropped silently once shutdown has begun.
     void post(std::function<void()> step);
-    // The same, also dropped when `context` (an object of the UI thread) is
-    // destroyed before the step runs.
-    void post(QObject* context, std::function<void()> step);
+    // The same, also dropped when `alive` has expired by the time the step
+    // would run: the owner of the objects the step touches holds it.
+    void post(std::weak_ptr<void> alive, std::function<void()> step);
     // `giveUp`, checked about every 50 ms while waiting, ends the wait with
     // "not done" too: a connection thread passes "my connection was shut",
     // so that whoever stops it can join it from the UI thread.
     bool runAndWait(const std::function<void()>& step, const std::function<bool()>& giveUp = {});
 
     // Makes every pending and future runAndWait return false and drops
-    // posted steps that have not run yet. Any thread; idempotent. Contexts
-    // of post() must not outlive this object.
+    // posted steps that have not run yet. Any thread; idempotent.
     void beginShutdown();
     bool shuttingDown() const;
 
     bool onUiThread() const;
 
 private:
+    // Steps wait in a queue of our own under mutex_, and other threads wake
+    // the UI thread through an eventfd it watches: no Qt call is made off
+    // the UI thread, so the thread checker sees every hand-over.
+    void drain();
+    void enqueue(std::function<void()> step);
+
+    int wakeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;  // child of this
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool shutdown_ = false;
+    std::deque<std::function<void()>> steps_;
 };
 
 } // namespace corvid
