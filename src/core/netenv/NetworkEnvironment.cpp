@@ -19,6 +19,12 @@ QString& wanValue()
     return value;
 }
 
+QString& linkValue()
+{
+    static QString value;
+    return value;
+}
+
 } // namespace
 
 QString NetworkEnvironment::wanAddress()
@@ -34,6 +40,19 @@ void NetworkEnvironment::setWanAddress(const QString& address)
     QString value = address;
     QMutexLocker lock(&wanMutex());
     wanValue().swap(value);
+}
+
+QString NetworkEnvironment::downloadLink()
+{
+    QMutexLocker lock(&wanMutex());
+    return linkValue();
+}
+
+void NetworkEnvironment::setDownloadLink(const QString& link)
+{
+    QString value = link;
+    QMutexLocker lock(&wanMutex());
+    linkValue().swap(value);
 }
 
 } // namespace corvid

@@ -9,6 +9,10 @@ public:
     // The WAN address: dotted IPv4 text or empty.
     static QString wanAddress();
     static void setWanAddress(const QString& address);
+    // The download link of the last update check: the version file's URL
+    // or the maker's page; empty until a check has read a version file.
+    static QString downloadLink();
+    static void setDownloadLink(const QString& link);
 };
 
 } // namespace corvid
