@@ -1,0 +1,181 @@
+#include "core/netenv/NetEnvControl.h"
+#include "core/settings/AppSettings.h"
+#include "core/settings/IniFile.h"
+#include "core/session/UiHandOver.h"
+#include "netenv/FakeGateway.h"
+#include "session/FakeLog.h"
+#include "settings/PrintQt.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace corvid;
+using namespace corvid::test;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int ms = 8000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QTest::qWait(10);
+    return done();
+}
+
+// A main window's network environment without the window.
+struct Env {
+    QTemporaryDir dir;
+    AppSettings settings;
+    UiHandOver ho;
+    FakeLog log;
+    std::unique_ptr<NetEnvControl> net;
+    bool searchOver = false;
+
+    Env(quint16 ssdpPort, const UpdateHost& update = {})
+    {
+        NetEnvConfig c;
+        c.ssdp = SsdpTarget{QStringLiteral("127.0.0.1"), ssdpPort};
+        c.update = update;
+        c.makerUrl = QStringLiteral("http://maker.example/");
+        net = std::make_unique<NetEnvControl>(
+            settings, iniPath(), log,
+            UiSteps{[this](std::function<void()> s) { ho.post(std::move(s)); },
+                    [this](const std::function<void()>& s) { return ho.runAndWait(s); }, [this] { ho.beginShutdown(); }},
+            c);
+    }
+    ~Env()
+    {
+        ho.beginShutdown();
+        net.reset();
+    }
+    QString iniPath() const { return dir.filePath(QStringLiteral("corvid.ini")); }
+    void start() { net->FormCreate(QStringLiteral("192.168.0.20"), [this] { searchOver = true; }); }
+    void serverStarted(quint16 port)
+    {
+        net->ServerStarted(port, [this] { log.AddLogLine(QStringLiteral("サーバ起動"), LineSys); });
+    }
+};
+
+TEST(NetEnvControl, FoundRouterGivesTheWanAddressAndMapsEachServerStart)
+{
+    FakeGateway gw;
+    Env e(gw.ssdpPort());
+    e.start();
+    EXPECT_TRUE(e.net->discovering());
+    EXPECT_EQ(e.net->wanAddress(), "192.168.0.20");  // the LAN address until the router answers
+    // Started while the search runs: mapped once the router is known.
+    e.serverStarted(6256);
+    ASSERT_TRUE(waitFor([&] { return e.log.contains(QStringLiteral("サーバ起動")); }));
+    EXPECT_TRUE(e.searchOver);
+    EXPECT_TRUE(e.net->upnpReady());
+    EXPECT_EQ(e.net->wanAddress(), "203.0.113.7");
+    EXPECT_TRUE(e.settings.UseUPnP);
+    e.serverStarted(6256);
+    ASSERT_TRUE(waitFor([&] { return e.log.count(QStringLiteral("サーバ起動")) == 2; }));
+    QList<QByteArray> actions;
+    for (const QByteArray& r : gw.soapRequests())
+        actions << FakeGateway::action(r);
+    EXPECT_EQ(actions, (QList<QByteArray>{"GetExternalIPAddress", "AddPortMapping", "DeletePortMapping",
+                                          "AddPortMapping"}));
+    EXPECT_EQ(e.log.lines(), (QStringList{"サーバ起動", "サーバ起動"}));
+    e.ho.beginShutdown();
+    e.net.reset();
+    EXPECT_EQ(FakeGateway::action(gw.soapRequests().last()), "DeletePortMapping");
+    EXPECT_EQ(gw.soapRequests().size(), 5);
+}
+
+TEST(NetEnvControl, FailedSearchLogsFirstSwitchesUPnPOffAndKeepsOrder)
+{
+    FakeSsdp silent([](const QByteArray&) { return QByteArray(); });
+    FakeHttp web([](int fd, const QByteArray&, const FakeHttp&) {
+        sendAll(fd, FakeHttp::reply("200 OK", "Version=0.0.0-other\r\n"));
+    });
+    Env e(silent.port(), UpdateHost{QStringLiteral("update.example"), QStringLiteral("127.0.0.1"), web.port()});
+    e.start();
+    // The update check and a server start wait behind the search's outcome.
+    e.net->StartVersionCheck();
+    e.serverStarted(6256);
+    e.net->AfterPending([&] { e.log.AddLogLine(QStringLiteral("サーバ停止"), LineSys); });
+    EXPECT_EQ(web.connections(), 0);
+    ASSERT_TRUE(waitFor([&] { return e.log.contains(QStringLiteral("バージョンチェック終了")); }));
+    const QStringList lines = e.log.lines();
+    ASSERT_EQ(lines.size(), 5);
+    EXPECT_EQ(lines[0], "UPnP検出失敗");
+    EXPECT_EQ(lines[1], "サーバ起動");
+    EXPECT_EQ(lines[2], "サーバ停止");
+    EXPECT_TRUE(lines[3].startsWith("<a href=\"http://maker.example/\">"));
+    EXPECT_EQ(lines[4], "バージョンチェック終了");
+    EXPECT_FALSE(e.settings.UseUPnP);
+    EXPECT_FALSE(e.net->upnpReady());
+    EXPECT_EQ(e.net->wanAddress(), "192.168.0.20");
+    IniFile ini(e.iniPath());
+    EXPECT_FALSE(ini.readBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), true));
+    // Nothing outstanding any more: the next step runs at once.
+    bool ran = false;
+    e.net->AfterPending([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+TEST(NetEnvControl, UPnPOffSearchesNothingAndRunsStepsAtOnce)
+{
+    FakeSsdp ssdp([](const QByteArray&) { return QByteArray("x"); });
+    Env e(ssdp.port());
+    e.settings.UseUPnP = false;
+    e.start();
+    EXPECT_TRUE(e.searchOver);
+    EXPECT_FALSE(e.net->discovering());
+    e.serverStarted(6256);
+    EXPECT_EQ(e.log.lines(), QStringList{"サーバ起動"});
+    QTest::qWait(50);
+    EXPECT_TRUE(ssdp.datagrams().isEmpty());
+}
+
+TEST(NetEnvControl, RefusedMappingIsToldBeforeTheStart)
+{
+    FakeGateway gw;
+    gw.refuseMapping = true;
+    Env e(gw.ssdpPort());
+    e.start();
+    e.serverStarted(6256);
+    ASSERT_TRUE(waitFor([&] { return e.log.contains(QStringLiteral("サーバ起動")); }));
+    EXPECT_EQ(e.log.lines(), (QStringList{"ポートマッピング追加失敗", "サーバ起動"}));
+}
+
+TEST(NetEnvControl, ClosingDuringAMappingRequestStillRemovesTheMapping)
+{
+    FakeGateway gw;
+    Env e(gw.ssdpPort());
+    e.start();
+    ASSERT_TRUE(waitFor([&] { return e.net->wanAddress() == "203.0.113.7"; }));
+    gw.soapDelayMs = 400;
+    e.serverStarted(6256);
+    ASSERT_TRUE(waitFor([&] { return gw.soapRequests().size() == 2; }));
+    e.ho.beginShutdown();
+    e.net.reset();  // waits for the answer, then removes the mapping
+    QList<QByteArray> actions;
+    for (const QByteArray& r : gw.soapRequests())
+        actions << FakeGateway::action(r);
+    EXPECT_EQ(actions, (QList<QByteArray>{"GetExternalIPAddress", "AddPortMapping", "DeletePortMapping"}));
+}
+
+TEST(NetEnvControl, ClosingDuringAnUnansweredQueryEndsAtOnce)
+{
+    FakeGateway gw;
+    gw.soapSilent = true;
+    Env e(gw.ssdpPort());
+    e.start();
+    ASSERT_TRUE(waitFor([&] { return gw.soapRequests().size() == 1; }));
+    e.serverStarted(6256);  // queued behind the hanging query, dropped at close
+    QElapsedTimer t;
+    t.start();
+    e.ho.beginShutdown();
+    e.net.reset();
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_EQ(gw.soapRequests().size(), 1);
+}
+
+} // namespace
