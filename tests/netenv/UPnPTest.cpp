@@ -58,7 +58,9 @@ TEST(UPnPText, HeaderValueUrlPartsAndTagValue)
     const QStringList reply{"HTTP/1.1 200 OK", "LOCATION: http://a/1", "Server: x", "location:http://b/2 ",
                             "LOCATIONX: z"};
     // Last matching line wins, prefix compare ignores case, one character skipped.
-    EXPECT_EQ(TUPnPData::GetHeaderValue("LOCATION", reply), "z");
+    // (a longer name matches too: its next character is the one skipped)
+    EXPECT_EQ(TUPnPData::GetHeaderValue("LOCATION", reply), ": z");
+    EXPECT_EQ(TUPnPData::GetHeaderValue("LOCATION", reply.mid(0, 4)), "http://b/2");
     EXPECT_EQ(TUPnPData::GetHeaderValue("Server", reply), "x");
     EXPECT_EQ(TUPnPData::GetHeaderValue("ST", reply), "");
 
