@@ -61,11 +61,6 @@ UpdateHost fake(quint16 port)
 
 TEST(UpdateCheck, RequestBytesAreExact)
 {
-    QStringList lines;
-    UpdateCheck::MakeHttpGetRequest("http://h/x", "h", "1.1", lines);
-    EXPECT_EQ(lines.first(), "GET http://h/x HTTP/1.1");
-    EXPECT_EQ(lines.last(), "");
-
     FakeHttp server([](int fd, const QByteArray&, const FakeHttp&) { sendAll(fd, FakeHttp::reply("200 OK", "Version=1\r\n")); });
     runCheck(fake(server.port()));
     ASSERT_EQ(server.requests().size(), 1);
@@ -186,13 +181,6 @@ TEST(UpdateCheck, ShutdownWhileAChecksWaitsEndsItWithoutALine)
     EXPECT_LT(t.elapsed(), 1000);
     QCoreApplication::processEvents();
     EXPECT_EQ(log.lines(), QStringList());
-}
-
-TEST(UpdateCheck, ResultLinesOfTheTwoCodes)
-{
-    EXPECT_EQ(UpdateCheck::VersionCheckResultLine(11), kEnd);
-    EXPECT_EQ(UpdateCheck::VersionCheckResultLine(12), kFailed);
-    EXPECT_EQ(UpdateCheck::VersionCheckResultLine(10), "");
 }
 
 } // namespace

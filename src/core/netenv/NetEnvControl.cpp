@@ -23,7 +23,7 @@ NetEnvControl::NetEnvControl(AppSettings& settings, QString settingsPath, ILogSi
     , ui_(std::move(ui))
     , config_(std::move(config))
     , checks_(std::make_unique<VersionCheckRunner>(
-          VersionCheckRunner::Config{config_.update, config_.makerUrl, config_.limits}, log, ui_))
+          VersionCheckRunner::Config{config_.update, config_.makerUrl, ReplyLimits{}}, log, ui_))
 {
 }
 
