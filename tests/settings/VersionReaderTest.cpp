@@ -77,10 +77,10 @@ TEST(VersionReader, TranslationChoice)
 
 TEST(VersionReader, TwoTranslationsTheSecondInTheUsersLanguage)
 {
-    VersionBlock::Spec spec;
-    spec.tables << table("041103A4", "1.2.0.0") << table("040904B0", "1.2.0.0-en");
-    spec.translations << qMakePair(quint16(0x0411), quint16(0x03A4)) << qMakePair(quint16(0x0409), quint16(0x04B0));
-    const QByteArray block = VersionBlock::Build(spec);
+    VersionBlock::Contents contents;
+    contents.tables << table("041103A4", "1.2.0.0") << table("040904B0", "1.2.0.0-en");
+    contents.translations << qMakePair(quint16(0x0411), quint16(0x03A4)) << qMakePair(quint16(0x0409), quint16(0x04B0));
+    const QByteArray block = VersionBlock::Build(contents);
     EXPECT_EQ(VersionReader("x", blockLoader(block), 0x0409).Query("FileVersion").text, "1.2.0.0-en");
     EXPECT_EQ(VersionReader("x", blockLoader(block), 0x0411).Query("fileversion").text, "1.2.0.0");
 }
@@ -98,14 +98,14 @@ TEST(VersionReader, FailuresGiveTheirErrorTexts)
     VersionReader missing("/nonexistent/corvid");
     EXPECT_TRUE(missing.Query("FileVersion").error.startsWith("QueryVersionInfo:"));
 
-    VersionBlock::Spec spec;
-    spec.tables << table("041103A4", "1.0");
-    VersionReader noTranslation("x", blockLoader(VersionBlock::Build(spec)), 0x0411);
+    VersionBlock::Contents contents;
+    contents.tables << table("041103A4", "1.0");
+    VersionReader noTranslation("x", blockLoader(VersionBlock::Build(contents)), 0x0411);
     const auto r = noTranslation.Query("FileVersion");
     EXPECT_FALSE(r.ok());
     EXPECT_TRUE(r.error.startsWith("QueryVersionInfo:"));
-    spec.translations << qMakePair(quint16(0x0411), quint16(0x03A4));
-    VersionReader noString("x", blockLoader(VersionBlock::Build(spec)), 0x0411);
+    contents.translations << qMakePair(quint16(0x0411), quint16(0x03A4));
+    VersionReader noString("x", blockLoader(VersionBlock::Build(contents)), 0x0411);
     EXPECT_TRUE(noString.Query("Comments").error.startsWith("QueryVersionInfo:"));
     EXPECT_EQ(noString.Query("FileVersion").text, "1.0");
 }

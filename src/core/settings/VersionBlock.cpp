@@ -106,13 +106,13 @@ bool readNode(const QByteArray& b, qsizetype at, qsizetype limit, Node& n)
 
 } // namespace
 
-QByteArray VersionBlock::Build(const Spec& spec)
+QByteArray VersionBlock::Build(const Contents& contents)
 {
     QByteArray fixed;
     put32(fixed, 0xFEEF04BD);  // signature
     put32(fixed, 0x00010000);  // structure version
-    const quint32 ms = (quint32(spec.version[0]) << 16) | spec.version[1];
-    const quint32 ls = (quint32(spec.version[2]) << 16) | spec.version[3];
+    const quint32 ms = (quint32(contents.version[0]) << 16) | contents.version[1];
+    const quint32 ls = (quint32(contents.version[2]) << 16) | contents.version[3];
     put32(fixed, ms);
     put32(fixed, ls);
     put32(fixed, ms);
@@ -126,14 +126,14 @@ QByteArray VersionBlock::Build(const Spec& spec)
     put32(fixed, 0);
 
     QList<QByteArray> tables;
-    for (const StringTable& t : spec.tables) {
+    for (const StringTable& t : contents.tables) {
         QList<QByteArray> strings;
         for (const auto& [name, value] : t.strings)
             strings << textNode(name, value);
         tables << node(t.translation, {}, 0, true, strings);
     }
     QByteArray pairs;
-    for (const auto& [language, codePage] : spec.translations) {
+    for (const auto& [language, codePage] : contents.translations) {
         put16(pairs, language);
         put16(pairs, codePage);
     }
@@ -143,18 +143,18 @@ QByteArray VersionBlock::Build(const Spec& spec)
                  node(QStringLiteral("VarFileInfo"), {}, 0, true, {translation})});
 }
 
-VersionBlock::Spec VersionBlock::ProgramSpec(const QString& name, const QString& version, quint16 language,
+VersionBlock::Contents VersionBlock::ProgramContents(const QString& name, const QString& version, quint16 language,
                                              quint16 codePage)
 {
-    Spec spec;
+    Contents contents;
     const QStringList parts = version.split(QLatin1Char('.'));
     for (int i = 0; i < 4 && i < parts.size(); ++i)
-        spec.version[i] = quint16(parts[i].toUInt());
+        contents.version[i] = quint16(parts[i].toUInt());
     const QString translation = QStringLiteral("%1%2")
                                     .arg(language, 4, 16, QLatin1Char('0'))
                                     .arg(codePage, 4, 16, QLatin1Char('0'))
                                     .toUpper();
-    spec.tables << StringTable{translation,
+    contents.tables << StringTable{translation,
                                {{QStringLiteral("CompanyName"), name},
                                 {QStringLiteral("FileDescription"), name},
                                 {QStringLiteral("FileVersion"), version},
@@ -163,8 +163,8 @@ VersionBlock::Spec VersionBlock::ProgramSpec(const QString& name, const QString&
                                 {QStringLiteral("OriginalFilename"), name.toLower()},
                                 {QStringLiteral("ProductName"), name},
                                 {QStringLiteral("ProductVersion"), version}}};
-    spec.translations << qMakePair(language, codePage);
-    return spec;
+    contents.translations << qMakePair(language, codePage);
+    return contents;
 }
 
 bool VersionBlock::Query(const QByteArray& block, const QString& subBlock, QByteArray& value, bool* isText)

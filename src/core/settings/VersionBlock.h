@@ -18,15 +18,15 @@ public:
         QString translation;                     // e.g. "041103A4"
         QList<QPair<QString, QString>> strings;  // name, value
     };
-    struct Spec {
+    struct Contents {
         quint16 version[4] = {0, 0, 0, 0};       // fixed file and product version
         QList<StringTable> tables;
         QList<QPair<quint16, quint16>> translations;  // language, code page
     };
 
-    static QByteArray Build(const Spec& spec);
+    static QByteArray Build(const Contents& contents);
     // The usual strings of a program's block, with one translation.
-    static Spec ProgramSpec(const QString& name, const QString& version, quint16 language, quint16 codePage);
+    static Contents ProgramContents(const QString& name, const QString& version, quint16 language, quint16 codePage);
 
     // The value of a sub-block: "\" (fixed info), "\VarFileInfo\Translation"
     // or "\StringFileInfo\<translation>\<name>"; keys compare without case.

@@ -12,7 +12,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s NAME VERSION OUTPUT\n", argv[0]);
         return 2;
     }
-    const QByteArray block = corvid::VersionBlock::Build(corvid::VersionBlock::ProgramSpec(
+    const QByteArray block = corvid::VersionBlock::Build(corvid::VersionBlock::ProgramContents(
         QString::fromUtf8(argv[1]), QString::fromUtf8(argv[2]), 0x0411, 0x03A4));
     QByteArray text = "// Generated at build time from the project version. Do not edit.\n"
                       "#include \"core/settings/VersionBlock.h\"\n\n"
