@@ -127,6 +127,7 @@ void NetEnvControl::searchDone(bool found)
 {
     discovering_ = false;
     ready_ = found;
+    NetworkEnvironment::setUPnPReady(found);
     if (!found) {
         settings_.UseUPnP = false;
         log_.AddLogLine(QStringLiteral("UPnP検出失敗"), LineSys);

@@ -3,6 +3,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <atomic>
+
 namespace corvid {
 
 namespace {
@@ -18,6 +20,8 @@ QString& wanValue()
     static QString value;
     return value;
 }
+
+std::atomic<bool> readyValue{false};
 
 QString& linkValue()
 {
@@ -40,6 +44,16 @@ void NetworkEnvironment::setWanAddress(const QString& address)
     QString value = address;
     QMutexLocker lock(&wanMutex());
     wanValue().swap(value);
+}
+
+bool NetworkEnvironment::upnpReady()
+{
+    return readyValue.load();
+}
+
+void NetworkEnvironment::setUPnPReady(bool ready)
+{
+    readyValue = ready;
 }
 
 QString NetworkEnvironment::downloadLink()
