@@ -41,9 +41,12 @@ TEST(BoundedBlock, EndlessBlockEndsAtTheLimitAndShutsTheConnection)
             kept += l.size();
         EXPECT_LE(kept, Transport::kMaxBlockBytes);
         EXPECT_FALSE(p.conn.isOpen());
+        // Closing our end makes the flood's next send fail; only then is the
+        // peer's socket free to close.
         stop = true;
-        p.peer->close();
+        p.conn.close();
         flood.join();
+        p.peer->close();
     }
 }
 

@@ -3,6 +3,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <atomic>
+
 namespace corvid {
 
 namespace {
@@ -14,6 +16,14 @@ QMutex& wanMutex()
 }
 
 QString& wanValue()
+{
+    static QString value;
+    return value;
+}
+
+std::atomic<bool> readyValue{false};
+
+QString& linkValue()
 {
     static QString value;
     return value;
@@ -34,6 +44,29 @@ void NetworkEnvironment::setWanAddress(const QString& address)
     QString value = address;
     QMutexLocker lock(&wanMutex());
     wanValue().swap(value);
+}
+
+bool NetworkEnvironment::upnpReady()
+{
+    return readyValue.load();
+}
+
+void NetworkEnvironment::setUPnPReady(bool ready)
+{
+    readyValue = ready;
+}
+
+QString NetworkEnvironment::downloadLink()
+{
+    QMutexLocker lock(&wanMutex());
+    return linkValue();
+}
+
+void NetworkEnvironment::setDownloadLink(const QString& link)
+{
+    QString value = link;
+    QMutexLocker lock(&wanMutex());
+    linkValue().swap(value);
 }
 
 } // namespace corvid

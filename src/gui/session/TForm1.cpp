@@ -2,10 +2,10 @@
 
 #include "BuildConfig.h"
 #include "core/netenv/AddressDiscovery.h"
-#include "core/netenv/NetworkEnvironment.h"
 #include "core/session/ChatLog.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
+#include "gui/about/TForm3.h"
 #include "gui/session/ChatLogView.h"
 
 #include <QAction>
@@ -50,6 +50,11 @@ QToolButton* makeToolButton(QWidget* parent, const char* objectName, const QStri
 } // namespace
 
 TForm1::TForm1(const QString& settingsPath, QWidget* parent)
+    : TForm1(settingsPath, NetEnvConfig::fromBuild(), parent)
+{
+}
+
+TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget* parent)
     : QMainWindow(parent)
     , settingsPath_(settingsPath)
     , settings_(AppSettings::executableDir())
@@ -57,6 +62,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     , log_(std::make_unique<ChatLog>())
     , session_(std::make_unique<SessionController>(*log_, *handOver_))
 {
+    netEnv_ = std::make_unique<NetEnvControl>(settings_, settingsPath_, *log_, *handOver_, netEnv);
     initCorvidResources();
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QString::fromLatin1(SessionController::kAppTitle));
@@ -82,6 +88,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
 
     FormCreate();
     UpdateConnectionControls();
+    about_ = new TForm3(netEnv.makerUrl, this);
 }
 
 TForm1::~TForm1()
@@ -91,6 +98,9 @@ TForm1::~TForm1()
     // log they write to goes away.
     handOver_->beginShutdown();
     session_->shutdown();
+    // Router requests end (a mapping made is removed) and update checks
+    // are joined before the log goes.
+    netEnv_.reset();
     log_->setRenderer(nullptr);
 }
 
@@ -220,8 +230,7 @@ void TForm1::buildMenus()
         ChatLogView::OpenExternal(QUrl(maker + QStringLiteral("help_corvid.html")));
     });
     help->setEnabled(!maker.isEmpty());
-    auto* about = info->addAction(QStringLiteral("バージョン情報(&A)..."));
-    about->setEnabled(false);  // the about box comes with its own window
+    info->addAction(QStringLiteral("バージョン情報(&A)..."), this, &TForm1::About1Click);
     btInfo->setMenu(info);
     btInfo->setPopupMode(QToolButton::InstantPopup);
 }
@@ -263,7 +272,8 @@ void TForm1::btServerClick()
         session_->stopServer();
         btServer->setChecked(false);
         UpdateConnectionControls();
-        log_->AddLogLine(QStringLiteral("サーバ停止"), LineSys);
+        // After the answer to a mapping request still on its way.
+        netEnv_->AfterPending([this] { log_->AddLogLine(QStringLiteral("サーバ停止"), LineSys); });
         return;
     }
     if (!session_->startServer(listenPort_)) {
@@ -274,21 +284,23 @@ void TForm1::btServerClick()
     }
     btServer->setChecked(true);
     UpdateConnectionControls();
-    // The port mapping on the router joins here once the router client
-    // exists; without a router found at start-up nothing is mapped.
-    log_->AddLogLine(QStringLiteral("サーバ起動"), LineSys);
+    // With a router the port is mapped first ("ポートマッピング追加失敗"
+    // when that fails), then the start is announced.
+    netEnv_->ServerStarted(listenPort_, [this] { log_->AddLogLine(QStringLiteral("サーバ起動"), LineSys); });
 }
 
 void TForm1::UpdateConnectionControls()
 {
     const bool clientDown = btClient->isChecked();
     const bool serverDown = btServer->isChecked();
+    // While the router search runs nothing may log before its outcome.
+    const bool searching = netEnv_->discovering();
     edIP->setEnabled(!clientDown && !serverDown);
     edPort->setEnabled(!clientDown && !serverDown);
     btMenu->setEnabled(!clientDown && !serverDown);
-    btServer->setEnabled(!clientDown);
+    btServer->setEnabled(!clientDown && !searching);
     // While an attempt runs the button shows it (down) and takes no click.
-    btClient->setEnabled(!serverDown && !session_->isConnecting());
+    btClient->setEnabled(!serverDown && !searching && !session_->isConnecting());
     session_->setServerMode(serverDown);
 }
 
@@ -349,6 +361,13 @@ void TForm1::setTitle(const QString& title)
     setWindowTitle(title);
 }
 
+void TForm1::About1Click()
+{
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
+
 void TForm1::btTransClick()
 {
     // Shows and hides the transfer window, which arrives with the transfer
@@ -359,7 +378,7 @@ void TForm1::btTransClick()
 
 void TForm1::WANIPW1Click()
 {
-    QGuiApplication::clipboard()->setText(wanAddress_);
+    QGuiApplication::clipboard()->setText(netEnv_->wanAddress());
 }
 
 void TForm1::LANIPL1Click()
@@ -403,10 +422,9 @@ void TForm1::FormCreate()
     for (const QString& entry : AppSettings::loadRecentPeers(ini))
         session_->recentPeers().AddRecentPeer(entry);
 
-    wanAddress_ = AddressDiscovery::GetLocalAddress();
-    // UPnP discovery replaces the WAN address here once the router client
-    // exists; until then the LAN address is the best answer we have.
-    NetworkEnvironment::setWanAddress(wanAddress_);
+    // The WAN address starts as the LAN address; with UseUPnP the router
+    // search and the external-address query run off the UI thread.
+    netEnv_->FormCreate(AddressDiscovery::GetLocalAddress(), [this] { UpdateConnectionControls(); });
 
     statusPanels_[0]->setText(s.UserName);
     statusPanels_[1]->setText(AddressDiscovery::GetLocalAddress());
@@ -445,7 +463,8 @@ void TForm1::showEvent(QShowEvent* event)
     // input box's height (its stretch factor is 0).
     const int logHeight = qMax(WB->minimumHeight(), splitter_->height() - splitter_->handleWidth() - inputHeight_);
     splitter_->setSizes({logHeight, inputHeight_});
-    // The update check starts here once it exists (VerCheck).
+    if (settings_.VerCheck)
+        netEnv_->StartVersionCheck();
 }
 
 bool TForm1::FormCloseQuery()

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/netenv/NetEnvControl.h"
 #include "core/session/SessionController.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
@@ -20,6 +21,7 @@ namespace corvid {
 class ChatLog;
 class ChatLogView;
 class IniFile;
+class TForm3;
 
 // The main window: connection controls, chat log and input box. It forwards
 // the user's actions to the session controller and renders its state.
@@ -28,6 +30,9 @@ class TForm1 : public QMainWindow {
 public:
     // settingsPath: the corvid.ini to read at creation and write at close.
     explicit TForm1(const QString& settingsPath, QWidget* parent = nullptr);
+    // netEnv: where the router search, the update check and the maker's
+    // link go (tests aim them at fakes on loopback).
+    TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget* parent = nullptr);
     ~TForm1() override;
 
     SessionController& session() { return *session_; }
@@ -48,9 +53,12 @@ public:
     void WANIPW1Click();
     void LANIPL1Click();
     void btTransClick();
+    void About1Click();
 
     quint16 listeningPort() const { return listenPort_; }
-    QString wanAddress() const { return wanAddress_; }
+    QString wanAddress() const { return netEnv_->wanAddress(); }
+    NetEnvControl& netEnv() { return *netEnv_; }
+    TForm3* aboutBox() const { return about_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -73,9 +81,9 @@ private:
     AppSettings settings_;
     std::unique_ptr<UiHandOver> handOver_;  // outlives the session: its threads hand over
     std::unique_ptr<ChatLog> log_;  // outlives the session: its threads log
+    std::unique_ptr<NetEnvControl> netEnv_;  // router requests and update checks
     std::unique_ptr<SessionController> session_;
     quint16 listenPort_ = 6256;
-    QString wanAddress_;
     QString appTitle_ = QStringLiteral("Corvid");
     TransferWindowState transferState_;
     bool shown_ = false;
@@ -96,6 +104,7 @@ private:
     QSplitter* splitter_ = nullptr;
     QTextEdit* reInput = nullptr;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    TForm3* about_ = nullptr;
 };
 
 } // namespace corvid

@@ -1,0 +1,104 @@
+#pragma once
+#include "core/netenv/TUPnPData.h"
+#include "core/session/UiHandOver.h"
+#include "core/netenv/VersionCheckRunner.h"
+#include "core/session/ILogSink.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace corvid {
+
+class AppSettings;
+
+// Where the main window's network environment talks to: the SSDP
+// destination, the update host and the maker's page. Tests aim them at
+// fakes on loopback.
+struct NetEnvConfig {
+    SsdpTarget ssdp;
+    UpdateHost update = UpdateHost::fromBuild();
+    QString makerUrl;
+    ReplyLimits limits{16384, 4096, 1024 * 1024, 5000, 500};
+    static NetEnvConfig fromBuild();
+};
+
+// The main window's router client and update checks, off the UI thread.
+// Router requests run one after another on one worker thread; their
+// results come back to the UI thread in the same order, so the log shows
+// them as if they had run there. Every public call is for the UI thread.
+class NetEnvControl {
+public:
+    NetEnvControl(AppSettings& settings, QString settingsPath, ILogSink& log, UiHandOver& ui, NetEnvConfig config);
+    // Cancels a search or address query in progress, lets a mapping request
+    // finish, removes a mapping in force, joins every thread.
+    ~NetEnvControl();
+    NetEnvControl(const NetEnvControl&) = delete;
+    NetEnvControl& operator=(const NetEnvControl&) = delete;
+
+    // Start-up: the WAN address becomes the LAN address; with UseUPnP on,
+    // the router search and the external-address query start. When the
+    // search fails, "UPnP検出失敗" is logged and UseUPnP=0 written.
+    // `searchOver` runs once the search's outcome is known (also at once
+    // when there is no search).
+    void FormCreate(const QString& lanAddress, std::function<void()> searchOver);
+    bool discovering() const { return discovering_; }
+    bool upnpReady() const { return ready_; }
+    QString wanAddress() const { return wan_; }
+
+    // After the listening socket became active: with a router, the port is
+    // mapped (a mapping already made is replaced). `then` runs afterwards,
+    // after "ポートマッピング追加失敗" when the mapping failed.
+    void ServerStarted(quint16 port, std::function<void()> then);
+    // Runs `step` after every router request asked for before it (at once
+    // when none is outstanding), so log lines keep their order.
+    void AfterPending(std::function<void()> step);
+
+    // Starts an update check; during the router search it waits for the
+    // search's outcome, whose line comes first.
+    void StartVersionCheck();
+    VersionCheckRunner& versionChecks() { return *checks_; }
+
+private:
+    struct Job {
+        bool cancellable = false;
+        // Runs on the worker; gives the step for the UI thread.
+        std::function<std::function<void()>()> work;
+    };
+    void enqueue(Job job);
+    void workerLoop();
+    void finishOnUi(std::function<void()> step);
+    void searchDone(bool found);
+
+    AppSettings& settings_;
+    QString settingsPath_;
+    ILogSink& log_;
+    UiHandOver& ui_;
+    NetEnvConfig config_;
+    std::unique_ptr<VersionCheckRunner> checks_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+    // UI thread only
+    QString wan_;
+    bool discovering_ = false;
+    bool ready_ = false;
+    int outstanding_ = 0;  // jobs whose UI step has not run yet
+    int deferredChecks_ = 0;
+    std::function<void()> searchOver_;
+
+    // worker thread only (created before it starts, destroyed by it)
+    std::unique_ptr<TUPnPData> upnp_;
+    bool found_ = false;
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Job> jobs_;
+    bool stop_ = false;
+    bool runningCancellable_ = false;
+    std::thread worker_;
+};
+
+} // namespace corvid

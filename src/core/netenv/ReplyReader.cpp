@@ -1,0 +1,108 @@
+#include "core/netenv/ReplyReader.h"
+
+#include <chrono>
+
+namespace corvid {
+namespace {
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point end)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    return left > 0 ? int(left) : 0;
+}
+} // namespace
+
+QByteArray ReplyReader::Trim(const QByteArray& line)
+{
+    qsizetype b = 0;
+    qsizetype e = line.size();
+    while (b < e && quint8(line[b]) <= 0x20)
+        ++b;
+    while (e > b && quint8(line[e - 1]) <= 0x20)
+        --e;
+    return line.mid(b, e - b);
+}
+
+ReplyEnd ReplyReader::ReadLines(TcpConnection& c, QList<QByteArray>& lines, int firstLineMs,
+                                const ReplyLimits& limits)
+{
+    lines.clear();
+    const auto end = Clock::now() + std::chrono::milliseconds(qMax(0, limits.overallMs));
+    qint64 bytes = 0;
+    for (;;) {
+        const int wait = qMin(lines.isEmpty() ? firstLineMs : limits.nextLineMs, msLeft(end));
+        QByteArray line;
+        const ReadStatus s = c.readLine(line, wait, limits.lineBytes);
+        if (s == ReadStatus::Closed)
+            return ReplyEnd::Closed;
+        if (s == ReadStatus::TooLong) {
+            c.shutdown();
+            return ReplyEnd::TooLong;
+        }
+        if (s == ReadStatus::Timeout) {
+            if (msLeft(end) == 0 && wait < (lines.isEmpty() ? firstLineMs : limits.nextLineMs))
+                return ReplyEnd::OutOfTime;
+            line.clear();  // a silence counts as the empty line
+        }
+        line = Trim(line);
+        bytes += line.size() + 2;
+        if (bytes > limits.maxBytes || lines.size() >= limits.maxLines) {
+            c.shutdown();
+            return ReplyEnd::TooLong;
+        }
+        if (line.isEmpty() && lines.isEmpty())
+            return ReplyEnd::Done;
+        lines.append(line);
+        if (line.isEmpty())
+            return ReplyEnd::Done;
+    }
+}
+
+bool ReplyReader::ReadExactly(TcpConnection& c, QByteArray& out, qint64 n, const ReplyLimits& limits)
+{
+    out.clear();
+    if (n <= 0)
+        return true;
+    if (n > limits.maxBytes) {
+        c.shutdown();
+        return false;
+    }
+    const auto end = Clock::now() + std::chrono::milliseconds(qMax(0, limits.overallMs));
+    while (out.size() < n) {
+        const int wait = msLeft(end);
+        if (wait == 0) {
+            c.shutdown();
+            return false;
+        }
+        const ReadStatus s = c.readSome(out, qMin<qint64>(n - out.size(), 1024), wait);
+        if (s == ReadStatus::Closed)
+            return false;
+        if (s != ReadStatus::Ok) {
+            c.shutdown();
+            return false;
+        }
+    }
+    return true;
+}
+
+QList<QByteArray> ReplyReader::SplitLines(const QByteArray& text)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char ch = text[i];
+        if (ch != '\r' && ch != '\n')
+            continue;
+        lines.append(text.mid(start, i - start));
+        if (ch == '\r' && i + 1 < n && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < n)
+        lines.append(text.mid(start));
+    return lines;
+}
+
+} // namespace corvid

@@ -1,0 +1,97 @@
+#include "gui/about/TForm3.h"
+
+#include "core/settings/VersionReader.h"
+#include "gui/session/ChatLogView.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+
+namespace corvid {
+
+TForm3::TForm3(const QString& makerUrl, QWidget* parent)
+    : QDialog(parent)
+    , open_(&ChatLogView::OpenExternal)
+{
+    setObjectName(QStringLiteral("TForm3"));
+    setWindowTitle(QStringLiteral("バージョン情報"));
+    setModal(false);
+
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("Image1"));
+    icon->setPixmap(QIcon(QStringLiteral(":/icons/corvid.svg")).pixmap(32, 32));
+
+    // The executable's path as the platform reports it, without extension.
+    NameLabel = new QLabel(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName(), this);
+    NameLabel->setObjectName(QStringLiteral("NameLabel"));
+    QFont big = NameLabel->font();
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    big.setBold(true);
+    NameLabel->setFont(big);
+
+    VersionReader reader(QCoreApplication::applicationFilePath());
+    const VersionReader::Result version = reader.Query(QStringLiteral("FileVersion"));
+    // A missing block is not expected for our own program; if it happens
+    // the label says why instead of staying blank.
+    VersionLabel = new QLabel(version.ok() ? version.text : version.error, this);
+    VersionLabel->setObjectName(QStringLiteral("VersionLabel"));
+    VersionLabel->setTextFormat(Qt::PlainText);
+
+    LinkLabel = new QLabel(makerUrl, this);
+    LinkLabel->setObjectName(QStringLiteral("LinkLabel"));
+    LinkLabel->setTextFormat(Qt::PlainText);
+    QFont link = LinkLabel->font();
+    link.setUnderline(true);
+    LinkLabel->setFont(link);
+    LinkLabel->setStyleSheet(QStringLiteral("color: blue;"));
+    LinkLabel->setCursor(Qt::PointingHandCursor);
+    LinkLabel->installEventFilter(this);
+    LinkLabel->setVisible(!makerUrl.isEmpty());
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 6, 8, 6);
+    grid->setVerticalSpacing(2);
+    grid->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
+    grid->addWidget(NameLabel, 0, 1, 1, 2);
+    auto* versionCaption = new QLabel(QStringLiteral("Version"), this);
+    grid->addWidget(versionCaption, 1, 1);
+    grid->addWidget(VersionLabel, 1, 2);
+    grid->addWidget(LinkLabel, 2, 1, 1, 2);
+    grid->addWidget(OKButton, 0, 3, 3, 1, Qt::AlignBottom);
+    grid->setColumnStretch(2, 1);
+    setFixedSize(315, 91);
+}
+
+void TForm3::setOpenExternal(OpenHandler handler)
+{
+    open_ = handler ? std::move(handler) : OpenHandler(&ChatLogView::OpenExternal);
+}
+
+void TForm3::LinkLabelClick()
+{
+    const QUrl url(LinkLabel->text());
+    if (ChatLogView::isAllowedLink(url))
+        open_(url);
+    accept();
+}
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == LinkLabel && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        LinkLabelClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace corvid
