@@ -1,0 +1,109 @@
+#pragma once
+#include "core/transfer/ReceiveSchedule.h"
+#include "core/transfer/TransferModel.h"
+
+#include <QString>
+
+#include <sys/types.h>
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+
+namespace corvid {
+
+class AppSettings;
+class ILogSink;
+class TcpConnection;
+class TClientThread;
+class UiHandOver;
+
+// What the transfer side needs to know of the session. Set by the main
+// window; every function is called on the UI thread.
+struct PeerAccess {
+    // Server role: a session connection exists; client role: connected.
+    std::function<bool()> connected;
+    std::function<bool()> serverRole;
+    // Client role: where transfer connections go (the session's peer).
+    std::function<bool(QString& host, quint16& port)> clientPeer;
+    // Server role: the kernel thread id serving an accepted connection
+    // (FindConnectionThread), 0 when there is none.
+    std::function<pid_t(const TcpConnection*)> connectionThread;
+};
+
+// The transfer side of one program instance: both queues and both lists of
+// running transfers, the receive scheduling state and the worker threads.
+// Owned by the main window and handed to the transfer window and to
+// whatever serves transfers; nothing of it is process-wide.
+//
+// Threads: queues, schedule and the hooks belong to the UI thread; the
+// lists may be used from any thread; workers hand every row step to the UI
+// thread with UiHandOver::runAndWait.
+class TransferCenter {
+public:
+    TransferCenter(AppSettings& settings, ILogSink& log, UiHandOver& handOver);
+    ~TransferCenter();
+    TransferCenter(const TransferCenter&) = delete;
+    TransferCenter& operator=(const TransferCenter&) = delete;
+
+    TransferQueue& receiveQueue() { return model_.receiveQueue; }
+    TransferQueue& sendQueue() { return model_.sendQueue; }
+    TransferList& receivingList() { return model_.receivingList; }
+    TransferList& sendingList() { return model_.sendingList; }
+    ReceiveSchedule& schedule() { return schedule_; }
+    AppSettings& settings() { return settings_; }
+    ILogSink& log() { return log_; }
+    UiHandOver& handOver() { return handOver_; }
+
+    void setPeer(PeerAccess peer) { peer_ = std::move(peer); }
+    bool Connected() const;
+    bool ServerRole() const;
+
+    // Lookups.
+    static bool NotInTransfer(const RowRef& row, const TransferList& list) { return list.NotInTransfer(row); }
+    static int FindTransferIndex(const RowRef& row, const TransferList& list) { return list.FindTransferIndex(row); }
+    pid_t FindConnectionThread(const TcpConnection* connection) const;
+    TransferList& ListFor(const TransferQueue& queue);
+
+    // Columns 2 to 5 of the row from the last record of its list that
+    // refers to it. Without a row or a record, nothing.
+    void RefreshProgress(TransferQueue& queue, const RowRef& row);
+    // Reacts to a result code: a log line by the event table, or (code 2)
+    // the list-arrival reaction the window installs.
+    void NotifyTransferEvent(int code, const QString& name);
+    void setListArrivalHandler(std::function<void()> handler) { listArrival_ = std::move(handler); }
+    // The row update after a worker's transfer (kinds 22 and 32): nothing for
+    // a row that left its queue; else progress, then the end state.
+    void UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok);
+
+    // Starts a worker (client role): host and port of the session's peer.
+    // False when no peer is known or shutdown has begun.
+    bool StartWorker(int kind, const QString& argument = {}, const RowRef& row = {});
+    bool StartWorkerTo(const QString& host, quint16 port, int kind, const QString& argument = {},
+                       const RowRef& row = {});
+    int WorkerCount();
+
+    // Ends every worker: stops its transfer before the next chunk (its
+    // connection is shut down), and joins it. Call after the hand-over's
+    // shutdown began, on the UI thread, before windows and lists go.
+    void Shutdown();
+    bool ShuttingDown() const;
+
+private:
+    void reapFinished();
+
+    AppSettings& settings_;
+    ILogSink& log_;
+    UiHandOver& handOver_;
+    TransferModel model_;
+    ReceiveSchedule schedule_;
+    PeerAccess peer_;
+    std::function<void()> listArrival_;
+
+    mutable std::mutex workersMutex_;
+    bool shutdown_ = false;
+    std::list<std::unique_ptr<TClientThread>> workers_;
+};
+
+} // namespace corvid
