@@ -68,6 +68,8 @@ void TransferCenter::RefreshProgress(TransferQueue& queue, const RowRef& row)
 
 void TransferCenter::NotifyTransferEvent(int code, const QString& name)
 {
+    if (eventObserver_)
+        eventObserver_(code, name);
     if (code == RcListArrived) {
         if (listArrival_)
             listArrival_();

@@ -73,6 +73,8 @@ public:
     // the list-arrival reaction the window installs.
     void NotifyTransferEvent(int code, const QString& name);
     void setListArrivalHandler(std::function<void()> handler) { listArrival_ = std::move(handler); }
+    // Told of every result code before it is acted on (diagnostics, tests).
+    void setEventObserver(std::function<void(int, const QString&)> fn) { eventObserver_ = std::move(fn); }
     // The row update after a worker's transfer (kinds 22 and 32): nothing for
     // a row that left its queue; else progress, then the end state.
     void UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok);
@@ -100,6 +102,7 @@ private:
     ReceiveSchedule schedule_;
     PeerAccess peer_;
     std::function<void()> listArrival_;
+    std::function<void(int, const QString&)> eventObserver_;
 
     mutable std::mutex workersMutex_;
     bool shutdown_ = false;
