@@ -1,9 +1,12 @@
 #include "core/transfer/TransferCenter.h"
 
+#include "core/protocol/FileListExchange.h"
 #include "core/protocol/TransferResultCode.h"
+#include "core/protocol/Transport.h"
 #include "core/session/ILogSink.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
+#include "core/transfer/FileListText.h"
 #include "core/transfer/ProgressColumns.h"
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TClientThread.h"
@@ -90,6 +93,33 @@ void TransferCenter::UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok
         ? RowTransitions::SendEnded(ok)
         : RowTransitions::ReceptionEnded(r->State(), ok, model_.receiveQueue.IsRunning());
     queue.SetState(row, next);
+}
+
+void TransferCenter::SendList()
+{
+    QByteArray stream;
+    if (!FileListText::BuildFileListStream(model_.sendQueue, stream)) {
+        log_.AddLogLine(QStringLiteral("ファイルリスト作成失敗"), LineSys);
+        return;
+    }
+    if (!ServerRole()) {
+        StartWorker(21);
+        return;
+    }
+    const auto session = peer_.serverSession ? peer_.serverSession() : nullptr;
+    if (!session || !Transport::SendContentNotice(*session, kTokenBare, "FileList", stream.size()))
+        NotifyTransferEvent(RcListNotSent, {});
+}
+
+void TransferCenter::RequestList()
+{
+    if (!ServerRole()) {
+        StartWorker(31);
+        return;
+    }
+    const auto session = peer_.serverSession ? peer_.serverSession() : nullptr;
+    if (!session || !FileListExchange::RequestFileList(*session, kTokenBare))
+        NotifyTransferEvent(RcListNotReceived, {});
 }
 
 bool TransferCenter::StartWorker(int kind, const QString& argument, const RowRef& row)

@@ -30,6 +30,8 @@ struct PeerAccess {
     // Server role: the kernel thread id serving an accepted connection
     // (FindConnectionThread), 0 when there is none.
     std::function<pid_t(const TcpConnection*)> connectionThread;
+    // Server role: the session connection, or null.
+    std::function<std::shared_ptr<TcpConnection>()> serverSession;
 };
 
 // The transfer side of one program instance: both queues and both lists of
@@ -78,6 +80,14 @@ public:
     // The row update after a worker's transfer (kinds 22 and 32): nothing for
     // a row that left its queue; else progress, then the end state.
     void UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok);
+
+    // "リスト送信": builds the list (Unlisted rows wait), then the client role
+    // pushes it with a worker and the server role announces it on the
+    // session connection. An empty send queue logs "ファイルリスト作成失敗".
+    void SendList();
+    // "リスト受信": a worker fetches the peer's list (client role), or the
+    // peer is asked to push it (server role).
+    void RequestList();
 
     // Starts a worker (client role): host and port of the session's peer.
     // False when no peer is known or shutdown has begun.

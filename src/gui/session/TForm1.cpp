@@ -6,7 +6,9 @@
 #include "core/session/ChatLog.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
+#include "core/transfer/TransferCenter.h"
 #include "gui/session/ChatLogView.h"
+#include "gui/transfer/TForm2.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -76,6 +79,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
     });
 
     FormCreate();
+    createTransferWindow();
     UpdateConnectionControls();
 }
 
@@ -85,6 +89,7 @@ TForm1::~TForm1()
     // joined (hand-overs they wait on return "not done"), and only then the
     // log they write to goes away.
     handOver_->beginShutdown();
+    transfer_->Shutdown();
     session_->shutdown();
     log_->setRenderer(nullptr);
 }
@@ -108,7 +113,6 @@ void TForm1::buildLayout()
     connect(btClient, &QToolButton::clicked, this, &TForm1::btClientClick);
     connect(btServer, &QToolButton::clicked, this, &TForm1::btServerClick);
     connect(btTrans, &QToolButton::clicked, this, &TForm1::btTransClick);
-    btTrans->setEnabled(false);
 
     addToolBarBreak();
     auto* bar2 = addToolBar(QStringLiteral("ToolBar2"));
@@ -148,6 +152,7 @@ void TForm1::buildLayout()
     Label3 = new QLabel(QStringLiteral("<u>ファイルリストを受信しました</u>"), Panel3);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setCursor(Qt::PointingHandCursor);
+    Label3->installEventFilter(this);
     panelLayout->addWidget(Label3);
     Panel3->hide();
     layout->addWidget(Panel3);
@@ -277,6 +282,8 @@ void TForm1::UpdateConnectionControls()
     btServer->setEnabled(!clientDown);
     btClient->setEnabled(!serverDown);
     session_->setServerMode(serverDown);
+    if (form2_)
+        form2_->UpdateButtons();
 }
 
 bool TForm1::edPortKeyPress(int key, const QString& text)
@@ -336,10 +343,68 @@ void TForm1::setTitle(const QString& title)
     setWindowTitle(title);
 }
 
+void TForm1::createTransferWindow()
+{
+    transfer_ = std::make_unique<TransferCenter>(settings_, *log_, *handOver_);
+    PeerAccess peer;
+    peer.connected = [this] { return session_->hasSessionConnection(); };
+    peer.serverRole = [this] { return session_->serverMode(); };
+    peer.clientPeer = [this](QString& host, quint16& port) {
+        if (!session_->isClientConnected())
+            return false;
+        // The controls hold the connected peer; they are locked meanwhile.
+        host = edIP->text();
+        port = quint16(edPort->text().toUInt());
+        return port != 0;
+    };
+    peer.serverSession = [this] { return session_->serverSessionConnection(); };
+    transfer_->setPeer(std::move(peer));
+
+    form2_ = std::make_unique<TForm2>(*transfer_, IniFile(settingsPath_));
+    connect(form2_.get(), &TForm2::listArrivalBarWanted, Panel3, &QWidget::setVisible);
+    connect(form2_.get(), &TForm2::visibilityChanged, btTrans, &QToolButton::setChecked);
+    connect(form2_.get(), &TForm2::flashWanted, this, [this] {
+        if (!QApplication::activeWindow() || isMinimized())
+            QApplication::alert(this);
+    });
+    connect(session_.get(), &SessionController::connectionStateChanged, form2_.get(), &TForm2::UpdateButtons);
+    setAcceptDrops(true);
+}
+
+void TForm1::showTransferWindow()
+{
+    form2_->show();
+    form2_->raise();
+    form2_->activateWindow();
+}
+
 void TForm1::btTransClick()
 {
-    // Shows and hides the transfer window, which arrives with the transfer
-    // side; until then btTrans stays disabled.
+    if (btTrans->isChecked())
+        form2_->show();
+    else
+        form2_->hide();
+}
+
+void TForm1::Label3Click()
+{
+    showTransferWindow();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            form2_->AddLocalFile(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+    showTransferWindow();
 }
 
 // ---- addresses ------------------------------------------------------------
@@ -358,6 +423,10 @@ void TForm1::LANIPL1Click()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == Label3 && event->type() == QEvent::MouseButtonRelease) {
+        Label3Click();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (watched == edPort && !edPortKeyPress(key->key(), key->text()))
@@ -386,7 +455,6 @@ void TForm1::FormCreate()
     inputHeight_ = qMax(1, s.InputHeight);
     session_->setUserName(s.UserName);
 
-    transferState_ = AppSettings::loadTransferWindowState(ini);
     for (const QString& entry : AppSettings::loadRecentPeers(ini))
         session_->recentPeers().AddRecentPeer(entry);
 
@@ -448,10 +516,8 @@ void TForm1::FormClose()
     IniFile ini(settingsPath_);
     QString error;
     bool ok = AppSettings::saveMainForm(ini, WindowBounds{x(), y(), height(), width()}, &error);
-    // The transfer window's layout; until that window exists its stored
-    // layout is carried through unchanged.
     if (ok)
-        ok = AppSettings::saveTransferWindowState(ini, transferState_, &error);
+        ok = AppSettings::saveTransferWindowState(ini, form2_->layoutState(), &error);
     if (ok)
         ok = AppSettings::saveRecentPeers(ini, session_->recentPeers().entries(), &error);
     if (!ok)
@@ -465,6 +531,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         return;
     }
     FormClose();
+    form2_->hide();  // the program ends with this window
     event->accept();
 }
 

@@ -20,6 +20,8 @@ namespace corvid {
 class ChatLog;
 class ChatLogView;
 class IniFile;
+class TForm2;
+class TransferCenter;
 
 // The main window: connection controls, chat log and input box. It forwards
 // the user's actions to the session controller and renders its state.
@@ -35,6 +37,9 @@ public:
     // This window's settings; handed to every object that needs them.
     AppSettings& settings() { return settings_; }
     UiHandOver& handOver() { return *handOver_; }
+    // The transfer side of this instance and its window.
+    TransferCenter& transfer() { return *transfer_; }
+    TForm2& transferWindow() { return *form2_; }
 
     // Handlers named after their controls.
     void btClientClick();
@@ -47,6 +52,7 @@ public:
     void WANIPW1Click();
     void LANIPL1Click();
     void btTransClick();
+    void Label3Click();
 
     quint16 listeningPort() const { return listenPort_; }
     QString wanAddress() const { return wanAddress_; }
@@ -55,6 +61,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildLayout();
@@ -67,6 +75,8 @@ private:
     bool reInputKeyPress(QKeyEvent* event);
     void applyLogAppearance();
     void setTitle(const QString& title);
+    void createTransferWindow();
+    void showTransferWindow();
 
     QString settingsPath_;
     AppSettings settings_;
@@ -76,7 +86,6 @@ private:
     quint16 listenPort_ = 6256;
     QString wanAddress_;
     QString appTitle_ = QStringLiteral("Corvid");
-    TransferWindowState transferState_;
     bool shown_ = false;
     int inputHeight_ = 80;
 
@@ -95,6 +104,10 @@ private:
     QSplitter* splitter_ = nullptr;
     QTextEdit* reInput = nullptr;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    // Last: the window goes before the transfer side, which joins its
+    // workers before the session and the log go.
+    std::unique_ptr<TransferCenter> transfer_;
+    std::unique_ptr<TForm2> form2_;
 };
 
 } // namespace corvid
