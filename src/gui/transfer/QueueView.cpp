@@ -40,12 +40,16 @@ QueueView::QueueView(TransferQueue& queue, const std::array<QString, 7>& caption
         headerItem()->setTextAlignment(i, align);
         header()->resizeSection(i, kWidths[size_t(i)]);
     }
-    header()->setSectionsClickable(true);
-    header()->setSortIndicatorShown(false);
-    header()->setStretchLastSection(false);
     setRootIsDecorated(false);
     setUniformRowHeights(true);
+    // The queue sorts itself on a click; the view never keeps it sorted.
+    // (Turning the view's sorting off also makes headers unclickable, so
+    // that comes first.)
     setSortingEnabled(false);
+    header()->setSectionsClickable(true);
+    header()->setSectionsMovable(false);
+    header()->setSortIndicatorShown(false);
+    header()->setStretchLastSection(false);
     setAllColumnsShowFocus(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
