@@ -239,6 +239,7 @@ TEST(TransferWindow, ClearingAndDeletingReleaseTheToggles)
         a.add(a.recv(), QString("r%1").arg(i), "10", states[i]);
     QTest::mouseClick(a.button("btLV2FinClear"), Qt::LeftButton);
     EXPECT_EQ(a.names(a.recv()), QStringList({"r1", "r2", "r3", "r4"}));
+    QCoreApplication::processEvents();  // the view follows on the next turn
     EXPECT_EQ(a.view("ListView2")->topLevelItemCount(), 4);
 
     a.win().btRecvClick(true);  // as the scheduler or a list arrival presses it
@@ -318,8 +319,18 @@ TEST(TransferWindow, StateChangesTheUserCauses)
     EXPECT_EQ(stateList(), QList<S>({S::Waiting, S::Transferring, S::Done, S::Failed, S::Waiting, S::Waiting, S::Refused}));
     // The images follow the states (Unlisted has none).
     a.add(a.send(), "u", "1", RowState::Unlisted);
-    EXPECT_TRUE(a.view("ListView1")->topLevelItem(0)->icon(0).isNull());
-    EXPECT_FALSE(a.view("ListView2")->topLevelItem(5)->icon(0).isNull());
+    QCoreApplication::processEvents();
+    auto opaque = [](const QIcon& icon) {
+        const QImage img = icon.pixmap(16, 16).toImage();
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                n += qAlpha(img.pixel(x, y)) > 0;
+        return n;
+    };
+    EXPECT_EQ(opaque(a.view("ListView1")->topLevelItem(0)->icon(0)), 0);
+    EXPECT_EQ(opaque(a.view("ListView2")->topLevelItem(5)->icon(0)), 16 * 16);  // white background
+    EXPECT_NE(a.view("ListView2")->topLevelItem(5)->icon(0).cacheKey(), QueueView::StateImage(RowState::Done).cacheKey());
     // The receive queue's rows are refused through the menu's shortcut too.
     a.showWindow();
     a.view("ListView2")->selectRows({0});
@@ -350,6 +361,7 @@ TEST(TransferWindow, SortingByColumnAndReorderingByDrag)
     click(3);  // "状況": its texts descending at the first click ("50%", "100%", "10%")
     EXPECT_EQ(a.names(a.recv()), QStringList({"c", "a", "b"}));
     // The view follows the queue.
+    QCoreApplication::processEvents();
     EXPECT_EQ(a.view("ListView2")->topLevelItem(0)->text(0), "c");
 
     // A, B, C, D, E with B and D selected, dropped onto C.
@@ -363,6 +375,7 @@ TEST(TransferWindow, SortingByColumnAndReorderingByDrag)
     // to the end.
     a.win().ListView2DragDrop(v, v->topLevelItemCount());
     EXPECT_EQ(a.names(a.send()), QStringList({"A", "C", "E", "D", "B"}));
+    QCoreApplication::processEvents();
     EXPECT_EQ(v->topLevelItem(4)->text(0), "B");
     EXPECT_TRUE(v->topLevelItem(4)->isSelected());
 }

@@ -5,12 +5,14 @@
 #include <QHash>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QPixmap>
 #include <QUrl>
 
 namespace corvid {
 
 namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
+constexpr int kStateRole = Qt::UserRole + 2;
 constexpr std::array<int, 7> kWidths{200, 80, 80, 37, 40, 37, 148};
 
 QStringList localFiles(const QMimeData* mime)
@@ -66,27 +68,55 @@ QIcon QueueView::StateImage(RowState state)
 {
     static const char* const kFiles[] = {"waiting", "transferring", "done", "failed", "stopped", "new", "refused"};
     const int i = static_cast<int>(state);
-    if (i < 0 || i > 6)
-        return {};  // Unlisted: no image
     static QHash<int, QIcon> cache;
+    if (i < 0 || i > 6) {
+        // Unlisted: no image, but the names stay in line with the others.
+        auto blank = cache.find(-1);
+        if (blank == cache.end()) {
+            QPixmap empty(16, 16);
+            empty.fill(Qt::transparent);
+            blank = cache.insert(-1, QIcon(empty));
+        }
+        return *blank;
+    }
     auto it = cache.find(i);
     if (it == cache.end())
         it = cache.insert(i, QIcon(QStringLiteral(":/icons/state-%1.svg").arg(QLatin1String(kFiles[i]))));
     return *it;
 }
 
+void QueueView::scheduleSync()
+{
+    // Many changes in one turn (a merged list of thousands of rows) cost
+    // one pass over the queue.
+    if (syncPending_)
+        return;
+    syncPending_ = true;
+    QMetaObject::invokeMethod(this, [this] { sync(); }, Qt::QueuedConnection);
+}
+
 void QueueView::sync()
 {
+    syncPending_ = false;
+    const int n = queue_.Count();
+    QHash<quint64, int> index;
+    index.reserve(n);
+    for (int i = 0; i < n; ++i)
+        index.insert(queue_.Row(i).Ref()->Id(), i);
+
     QHash<quint64, QTreeWidgetItem*> items;
     for (int i = topLevelItemCount() - 1; i >= 0; --i) {
         QTreeWidgetItem* item = topLevelItem(i);
         const quint64 id = item->data(0, kIdRole).toULongLong();
-        if (queue_.IndexOfId(id) < 0)
+        if (!index.contains(id))
             delete takeTopLevelItem(i);
         else
             items.insert(id, item);
     }
-    for (int i = 0; i < queue_.Count(); ++i) {
+
+    QList<QTreeWidgetItem*> desired;
+    desired.reserve(n);
+    for (int i = 0; i < n; ++i) {
         const QueueRow& row = queue_.Row(i);
         const quint64 id = row.Ref()->Id();
         QTreeWidgetItem* item = items.value(id);
@@ -94,24 +124,38 @@ void QueueView::sync()
             item = new QTreeWidgetItem;
             item->setData(0, kIdRole, QVariant::fromValue(id));
             item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
-            for (int c = 1; c <= 5; ++c)
-                item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
-            insertTopLevelItem(i, item);
-        } else if (indexOfTopLevelItem(item) != i) {
-            const bool selected = item->isSelected();
-            takeTopLevelItem(indexOfTopLevelItem(item));
-            insertTopLevelItem(i, item);
-            item->setSelected(selected);
+            for (int col = 1; col <= 5; ++col)
+                item->setTextAlignment(col, Qt::AlignRight | Qt::AlignVCenter);
         }
-        for (int c = 0; c < QueueRow::kColumnCount; ++c) {
-            if (item->text(c) != row.Text(c))
-                item->setText(c, row.Text(c));
+        for (int col = 0; col < QueueRow::kColumnCount; ++col) {
+            if (item->text(col) != row.Text(col))
+                item->setText(col, row.Text(col));
         }
-        const int state = static_cast<int>(row.State());
-        if (item->data(0, Qt::UserRole + 2).toInt() != state + 2) {
-            item->setData(0, Qt::UserRole + 2, state + 2);
+        const int state = static_cast<int>(row.State()) + 2;  // 0 = no image set yet
+        if (item->data(0, kStateRole).toInt() != state) {
+            item->setData(0, kStateRole, state);
             item->setIcon(0, StateImage(row.State()));
         }
+        desired.append(item);
+    }
+
+    const int current = topLevelItemCount();
+    bool prefix = current <= n;
+    for (int i = 0; prefix && i < current; ++i)
+        prefix = topLevelItem(i) == desired[i];
+    if (prefix) {
+        if (current < n)
+            addTopLevelItems(desired.mid(current));
+        return;
+    }
+    // Reordered: put every item back in the queue's order, keeping the selection.
+    const QSet<quint64> selected = selectedIds();
+    while (topLevelItemCount() > 0)
+        takeTopLevelItem(topLevelItemCount() - 1);
+    addTopLevelItems(desired);
+    for (QTreeWidgetItem* item : desired) {
+        if (selected.contains(item->data(0, kIdRole).toULongLong()))
+            item->setSelected(true);
     }
 }
 
@@ -136,6 +180,8 @@ QSet<quint64> QueueView::selectedIds() const
 
 void QueueView::selectRows(const QList<int>& indexes)
 {
+    if (syncPending_)
+        sync();
     clearSelection();
     for (int i : indexes) {
         if (QTreeWidgetItem* item = topLevelItem(i))

@@ -19,8 +19,10 @@ public:
 
     TransferQueue& queue() { return queue_; }
     // Brings the items in line with the queue: order, texts, state images;
-    // items keep their selection.
+    // items keep their selection. scheduleSync() does it once on the next
+    // turn of the event loop, however many changes come before.
     void sync();
+    void scheduleSync();
     // The selected rows, in queue order.
     QList<RowRef> selectedRows() const;
     QSet<quint64> selectedIds() const;
@@ -42,6 +44,7 @@ protected:
 
 private:
     TransferQueue& queue_;
+    bool syncPending_ = false;
 };
 
 } // namespace corvid

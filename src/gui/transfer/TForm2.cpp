@@ -298,6 +298,16 @@ void TForm2::UpdateButtons()
         b.timer2 ? Timer2->start() : Timer2->stop();
 }
 
+bool TForm2::receivePressed() const
+{
+    return btRecv->isChecked();
+}
+
+bool TForm2::priorityPressed() const
+{
+    return btWRecv->isChecked();
+}
+
 void TForm2::btRecvClick(bool programmatic)
 {
     if (programmatic)
@@ -323,8 +333,8 @@ void TForm2::btRecvClick(bool programmatic)
 
 void TForm2::btWRecvClick()
 {
-    if (btWRecv->isChecked() && receiveStarted_ && btRecv->isChecked())
-        receiveStarted_();
+    if (btWRecv->isChecked() && priorityPressed_)
+        priorityPressed_();
 }
 
 void TForm2::btSendClick(bool programmatic)
@@ -396,7 +406,7 @@ void TForm2::btLV1AllClearClick()
 
 void TForm2::ListView2Change()
 {
-    ListView2->sync();
+    ListView2->scheduleSync();
     if (center_.receiveQueue().IsEmpty() && btRecv->isChecked())
         btRecvClick(true);
     UpdateButtons();
@@ -404,7 +414,7 @@ void TForm2::ListView2Change()
 
 void TForm2::ListView1Change()
 {
-    ListView1->sync();
+    ListView1->scheduleSync();
     if (center_.sendQueue().IsEmpty() && btSend->isChecked())
         btSendClick(true);  // released: Timer1 stops, no list is sent
     UpdateButtons();

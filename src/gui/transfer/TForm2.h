@@ -64,13 +64,18 @@ public:
     // Adds one local file to the send queue (a system line when it cannot).
     void AddLocalFile(const QString& path);
 
-    // The receive side's scheduler tick and the first placing of its
-    // cursors, set by the receiving side.
-    void setScheduler(std::function<void()> tick, std::function<void()> started)
+    // The receiving side's scheduler: Timer2's tick, the placing of the
+    // cursors after "受信開始" went down (rows already reset, cursors none),
+    // and the priority cursor's search after "優先受信" went down.
+    void setScheduler(std::function<void()> tick, std::function<void()> started,
+                      std::function<void()> priorityPressed)
     {
         schedulerTick_ = std::move(tick);
         receiveStarted_ = std::move(started);
+        priorityPressed_ = std::move(priorityPressed);
     }
+    bool receivePressed() const;
+    bool priorityPressed() const;
 
 signals:
     // The main window's part: its list-arrival bar, flashing and btTrans.
@@ -100,6 +105,7 @@ private:
     Opener opener_;
     std::function<void()> schedulerTick_;
     std::function<void()> receiveStarted_;
+    std::function<void()> priorityPressed_;
     std::array<int, 7> recvDirections_;
     std::array<int, 7> sendDirections_;
     TransferWindowState state_;
