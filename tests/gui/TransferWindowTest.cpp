@@ -1,7 +1,10 @@
 // The transfer window as a user meets it: layout and names, button rules,
 // clearing and deleting, the state changes a user causes, sorting and
 // dragging, menus, opening files, the list-arrival bar and [State].
+#include "transfer/WorkerPeer.h"
+
 #include "core/protocol/TcpListener.h"
+#include "core/transfer/TClientThread.h"
 #include "core/session/ChatLog.h"
 #include "core/settings/IniFile.h"
 #include "core/transfer/TransferCenter.h"
@@ -15,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QSplitter>
@@ -421,6 +425,8 @@ TEST(TransferWindow, ListArrivalBarPendingListAndAutoRecv)
     EXPECT_EQ(a.recv().Count(), 0);
     QTest::mouseClick(label, Qt::LeftButton);
     EXPECT_TRUE(a.win().isVisible());
+    // Activating the transfer window hides the bar.
+    QTRY_VERIFY_WITH_TIMEOUT(!panel->isVisible(), kWaitMs);
     EXPECT_TRUE(a.center().schedule().ListWindowShown);
     ASSERT_EQ(a.recv().Count(), 1);
     EXPECT_EQ(a.recv().Row(0).Name(), "p.txt");
@@ -481,4 +487,62 @@ TEST(TransferWindow, StateIsWrittenAtCloseAndRestoredAtTheNextStart)
     a.win().show();
     EXPECT_EQ(a.win().findChild<QSplitter*>(QStringLiteral("Splitter1"))->sizes().value(1), 150);
     EXPECT_EQ(a.view("ListView2")->header()->sectionSize(3), 63);
+}
+
+TEST(TransferWindow, FilesDroppedOnTheMainWindowJoinTheSendQueueAndShowTheWindow)
+{
+    Instance a;
+    QTemporaryDir files;
+    const QString one = files.filePath("one.txt");
+    const QString empty = files.filePath("empty.txt");
+    ASSERT_TRUE(test::writeFile(one, "12345"));
+    ASSERT_TRUE(test::writeFile(empty, ""));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(one), QUrl::fromLocalFile(empty), QUrl::fromLocalFile(files.path()),
+                  QUrl::fromLocalFile(one)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(a.form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(a.form.get(), &drop);
+    // One row: an empty file, a folder and the same file again add nothing.
+    ASSERT_EQ(a.send().Count(), 1);
+    EXPECT_EQ(a.send().Row(0).Name(), "one.txt");
+    EXPECT_EQ(a.send().Row(0).SizeText(), "5");
+    EXPECT_EQ(a.send().Row(0).Folder(), files.path() + "/");
+    EXPECT_EQ(a.send().Row(0).State(), RowState::Waiting);
+    EXPECT_TRUE(a.win().isVisible());
+    EXPECT_TRUE(a.form->findChild<QToolButton*>(QStringLiteral("btTrans"))->isChecked());
+    // The periodic list check follows its settings.
+    a.win().setListTimer({true, 120000});
+    EXPECT_TRUE(a.timer("Timer3")->isActive());
+    EXPECT_EQ(a.timer("Timer3")->interval(), 120000);
+    a.win().setListTimer({true, 0});
+    EXPECT_FALSE(a.timer("Timer3")->isActive());
+}
+
+// Closing the program while a worker is in the middle of a file: nothing
+// hangs, the window and the queues go after the worker has ended, and the
+// partial file stays hidden for the next run.
+TEST(TransferWindow, ClosingTheProgramInTheMiddleOfAReception)
+{
+    QTemporaryDir sendDir;
+    const QByteArray content = test::pattern(40 * 65536, 3);
+    ASSERT_TRUE(test::writeFile(sendDir.filePath("mid.bin"), content));
+    test::Gate gate(20);
+    test::FileServer server{sendDir.path(), content, &gate};
+    test::Peer peer([&](TcpConnection& c) { server.serve(c); });
+    Instance a;
+    a.win().btRecvClick(true);
+    const RowRef row = a.add(a.recv(), "mid.bin", "2,621,440", RowState::Waiting);
+    ASSERT_TRUE(a.center().StartWorkerTo("127.0.0.1", peer.port(), TClientThread::FetchFile, {}, row));
+    QTRY_VERIFY_WITH_TIMEOUT(gate.reached(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(a.center().receivingList().Count() == 1, kWaitMs);
+    a.form->close();
+    a.form.reset();  // joins the worker before the windows go
+    gate.open();
+    const QString path = a.dir.filePath("mid.bin");
+    EXPECT_GT(QFileInfo(path).size(), 0);
+    EXPECT_LT(QFileInfo(path).size(), content.size());
+    EXPECT_TRUE(test::attrOf(path) & 2);
 }

@@ -106,10 +106,7 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
 
     // FormCreate: layout, the periodic list check, drops from the desktop.
     applyLayoutState(AppSettings::loadTransferWindowState(ini));
-    const ListTimerSettings timer = AppSettings::loadListTimer(ini);
-    Timer3->setInterval(qMax(1, timer.IntervalMs));
-    if (timer.active())
-        Timer3->start();
+    setListTimer(AppSettings::loadListTimer(ini));
     setAcceptDrops(true);
     ListView2->sync();
     ListView1->sync();
@@ -511,6 +508,15 @@ void TForm2::Timer1Timer()
 {
     for (const TransferList::Record& rec : center_.sendingList().Records())
         center_.RefreshProgress(center_.sendQueue(), rec->ListItem);
+}
+
+void TForm2::setListTimer(const ListTimerSettings& timer)
+{
+    Timer3->setInterval(qMax(1, timer.IntervalMs));
+    if (timer.active())
+        Timer3->start();
+    else
+        Timer3->stop();
 }
 
 void TForm2::Timer3Timer()

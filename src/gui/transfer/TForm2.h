@@ -38,6 +38,9 @@ public:
     // The layout as [State] keeps it.
     TransferWindowState layoutState() const;
     void applyLayoutState(const TransferWindowState& state);
+    // The periodic list check (CheckTimer, CheckMin), also from the options
+    // dialog.
+    void setListTimer(const ListTimerSettings& timer);
     // The desktop's open action (tests replace it).
     void setOpener(Opener opener) { opener_ = std::move(opener); }
 
