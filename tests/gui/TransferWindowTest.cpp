@@ -172,6 +172,21 @@ TEST(TransferWindow, LayoutNamesCaptionsColumnsAndMenus)
     auto* menu1 = w.findChild<QMenu*>(QStringLiteral("PopupMenu1"));
     ASSERT_EQ(menu1->actions().size(), 5);
     EXPECT_TRUE(menu1->actions()[2]->isSeparator());
+    // The entries are enabled at popup exactly when their queue has a
+    // selected row.
+    auto* menu2 = w.findChild<QMenu*>(QStringLiteral("PopupMenu2"));
+    a.add(a.recv(), "r", "1", RowState::Waiting);
+    emit menu1->aboutToShow();
+    emit menu2->aboutToShow();
+    for (const char* n : {"Open1", "Delete1", "N2", "N1", "Open2", "Delete2"})
+        EXPECT_FALSE(a.entry(n)->isEnabled()) << n;
+    a.view("ListView2")->selectRows({0});
+    emit menu1->aboutToShow();
+    emit menu2->aboutToShow();
+    for (const char* n : {"Open1", "Delete1", "N2", "N1"})
+        EXPECT_TRUE(a.entry(n)->isEnabled()) << n;
+    EXPECT_FALSE(a.entry("Delete2")->isEnabled());
+    a.recv().Clear();
 
     // Timers: off at start, one second each.
     EXPECT_EQ(a.timer("Timer1")->interval(), 1000);

@@ -307,3 +307,22 @@ TEST_F(ClientThreadTest, ShutdownInTheMiddleOfAReceptionLeavesAResumablePartialF
     EXPECT_TRUE(readFile(path) == content);
     EXPECT_FALSE(attrOf(path) & 2);
 }
+
+TEST_F(ClientThreadTest, AJobGivenWholeRunsWithoutConnectingAndReportsWhenAsked)
+{
+    std::atomic<bool> ranOnUi{false};
+    ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [&](TClientThread& w) {
+        EXPECT_FALSE(w.Connection.isOpen());
+        w.OnUiThread([&] { ranOnUi = true; });
+        w.ResultCode = RcVersionChecked;
+        return true;
+    }));
+    ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [](TClientThread& w) {
+        w.ResultCode = RcVersionCheckFailed;
+        return false;  // no report
+    }));
+    ASSERT_TRUE(allDone());
+    EXPECT_TRUE(ranOnUi.load());
+    EXPECT_EQ(codes(), QList<int>({RcVersionChecked}));
+    EXPECT_EQ(log.lines(), QStringList({"バージョンチェック終了"}));
+}

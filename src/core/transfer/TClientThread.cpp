@@ -68,7 +68,7 @@ bool TClientThread::OnUiThread(const std::function<void()>& step)
 
 void TClientThread::Execute()
 {
-    if (Kind != UpdateCheck) {
+    if (!customJob_) {
         if (!Connection.connectTo(Host, Port, Transport::kConnectTimeoutMs) || Stopping())
             return;  // unreachable: silently, rows keep their state
     }
@@ -78,8 +78,10 @@ void TClientThread::Execute()
     case SendFile: report = RunSendFile(); break;
     case FetchList: report = RunFetchList(); break;
     case FetchFile: report = RunFetchFile(); break;
-    case UpdateCheck: report = customJob_ && customJob_(*this); break;
-    default: break;
+    default:
+        // The update check (40) brings its job: it connects by itself.
+        report = customJob_ && customJob_(*this);
+        break;
     }
     if (report) {
         const int code = ResultCode;

@@ -134,8 +134,19 @@ bool TransferCenter::StartWorker(int kind, const QString& argument, const RowRef
 bool TransferCenter::StartWorkerTo(const QString& host, quint16 port, int kind, const QString& argument,
                                    const RowRef& row)
 {
+    return startOwned(std::make_unique<TClientThread>(*this, kind, argument, row, host, port));
+}
+
+bool TransferCenter::StartCustomWorker(int kind, std::function<bool(TClientThread&)> job)
+{
+    auto worker = std::make_unique<TClientThread>(*this, kind, QString(), RowRef(), QString(), quint16(0));
+    worker->setCustomJob(std::move(job));
+    return startOwned(std::move(worker));
+}
+
+bool TransferCenter::startOwned(std::unique_ptr<TClientThread> worker)
+{
     reapFinished();
-    auto worker = std::make_unique<TClientThread>(*this, kind, argument, row, host, port);
     std::lock_guard lock(workersMutex_);
     if (shutdown_ || handOver_.shuttingDown())
         return false;

@@ -94,6 +94,9 @@ public:
     bool StartWorker(int kind, const QString& argument = {}, const RowRef& row = {});
     bool StartWorkerTo(const QString& host, quint16 port, int kind, const QString& argument = {},
                        const RowRef& row = {});
+    // A worker whose job is given whole (kind 40, the update check): it
+    // connects by itself and reports when the job asks for it.
+    bool StartCustomWorker(int kind, std::function<bool(TClientThread&)> job);
     int WorkerCount();
 
     // Ends every worker: stops its transfer before the next chunk (its
@@ -104,6 +107,7 @@ public:
 
 private:
     void reapFinished();
+    bool startOwned(std::unique_ptr<TClientThread> worker);
 
     AppSettings& settings_;
     ILogSink& log_;
