@@ -388,7 +388,15 @@ TEST(TransferWindow, SortingByColumnAndReorderingByDrag)
         a.add(a.send(), n, "1", RowState::Waiting);
     QueueView* v = a.view("ListView1");
     v->selectRows({1, 3});
-    a.win().ListView2DragDrop(v, 2);
+    // Whatever is dragged, a drop onto row C reorders.
+    QMimeData dragged;
+    dragged.setText(QStringLiteral("anything"));
+    const QPoint onC = v->visualItemRect(v->topLevelItem(2)).center();
+    QDragEnterEvent enter(onC, Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(v->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(onC), Qt::MoveAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(v->viewport(), &drop);
     EXPECT_EQ(a.names(a.send()), QStringList({"A", "D", "B", "C", "E"}));
     // The selection moves with its rows; dropped below the last row they go
     // to the end.

@@ -82,6 +82,12 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/corvid.svg")));
     // Closing only hides it, and the program ends with the main window.
     setAttribute(Qt::WA_QuitOnClose, false);
+    // The Japanese gothic at 9 points, the face the column widths were
+    // chosen for (the log uses the same face).
+    QFont uiFont = font();
+    uiFont.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"), uiFont.family()});
+    uiFont.setPointSize(9);
+    setFont(uiFont);
     buildLayout();
     buildMenus();
 
