@@ -569,3 +569,27 @@ TEST(TransferWindow, ClosingTheProgramInTheMiddleOfAReception)
     EXPECT_LT(QFileInfo(path).size(), content.size());
     EXPECT_TRUE(test::attrOf(path) & 2);
 }
+
+TEST(TransferWindow, SendProgressIsRefreshedFromTheRunningRecord)
+{
+    Instance a;
+    const RowRef row = a.add(a.send(), "p.bin", "1,000", RowState::Transferring);
+    const RowRef idle = a.add(a.send(), "q.bin", "1,000", RowState::Waiting);
+    auto rec = a.send().MakeRecord(row);
+    rec->DoneBytes = 250;
+    ASSERT_TRUE(a.center().sendingList().AddIfNotInTransfer(rec));
+    a.win().Timer1Timer();
+    EXPECT_EQ(a.send().Row(0).Text(2), "250");
+    EXPECT_EQ(a.send().Row(0).Text(3), "25%");
+    EXPECT_EQ(a.send().Row(0).Text(4), " 0:03");
+    rec->DoneBytes = 1000;
+    a.win().Timer1Timer();
+    EXPECT_EQ(a.send().Row(0).Text(3), "100%");
+    EXPECT_EQ(a.send().Row(0).Text(4), "");
+    // A row without a record is left alone.
+    a.center().RefreshProgress(a.send(), idle);
+    EXPECT_EQ(a.send().Row(1).Text(2), "");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(a.view("ListView1")->topLevelItem(0)->text(3), "100%");
+    a.center().sendingList().Remove(rec);
+}
