@@ -23,6 +23,33 @@ QueueRow* TransferQueue::Find(const RowRef& row)
     return index < 0 ? nullptr : rows_[size_t(index)].get();
 }
 
+int TransferQueue::IndexOfId(quint64 id) const
+{
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (rows_[i]->Ref()->Id() == id)
+            return int(i);
+    }
+    return -1;
+}
+
+void TransferQueue::Reorder(const std::vector<int>& order)
+{
+    if (order.size() != rows_.size())
+        return;
+    std::vector<bool> seen(rows_.size(), false);
+    for (int i : order) {
+        if (i < 0 || size_t(i) >= rows_.size() || seen[size_t(i)])
+            return;
+        seen[size_t(i)] = true;
+    }
+    std::vector<std::unique_ptr<QueueRow>> next;
+    next.reserve(rows_.size());
+    for (int i : order)
+        next.push_back(std::move(rows_[size_t(i)]));
+    rows_ = std::move(next);
+    Changed();
+}
+
 int TransferQueue::FindByName(const QString& name) const
 {
     for (size_t i = 0; i < rows_.size(); ++i) {

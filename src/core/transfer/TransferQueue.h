@@ -32,6 +32,8 @@ public:
     int IndexOf(const RowRef& row) const;
     // The row, or nullptr when it has been removed.
     QueueRow* Find(const RowRef& row);
+    // Index of the row with that RowLink id; -1 if none.
+    int IndexOfId(quint64 id) const;
     // First row whose name equals `name`, letter case ignored; -1 if none.
     int FindByName(const QString& name) const;
     // The row a peer's request names: the first row of that name whose size
@@ -44,6 +46,10 @@ public:
     void RemoveAt(int index);
     bool Remove(const RowRef& row);
     void Clear();
+    // Puts the rows in a new order: order[i] is the old index of the row
+    // that goes to position i (a permutation of 0..Count()-1; anything else
+    // is ignored).
+    void Reorder(const std::vector<int>& order);
     // Removes every Done row; returns how many went.
     int ClearFinished();
 

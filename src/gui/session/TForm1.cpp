@@ -6,7 +6,9 @@
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
 #include "gui/about/TForm3.h"
+#include "core/transfer/TransferCenter.h"
 #include "gui/session/ChatLogView.h"
+#include "gui/transfer/TForm2.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,6 +16,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -87,6 +90,7 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     });
 
     FormCreate();
+    createTransferWindow();
     UpdateConnectionControls();
     about_ = new TForm3(netEnv.makerUrl, this);
 }
@@ -97,6 +101,7 @@ TForm1::~TForm1()
     // joined (hand-overs they wait on return "not done"), and only then the
     // log they write to goes away.
     handOver_->beginShutdown();
+    transfer_->Shutdown();
     session_->shutdown();
     // Router requests end (a mapping made is removed) and update checks
     // are joined before the log goes.
@@ -123,7 +128,6 @@ void TForm1::buildLayout()
     connect(btClient, &QToolButton::clicked, this, &TForm1::btClientClick);
     connect(btServer, &QToolButton::clicked, this, &TForm1::btServerClick);
     connect(btTrans, &QToolButton::clicked, this, &TForm1::btTransClick);
-    btTrans->setEnabled(false);
 
     addToolBarBreak();
     auto* bar2 = addToolBar(QStringLiteral("ToolBar2"));
@@ -163,6 +167,7 @@ void TForm1::buildLayout()
     Label3 = new QLabel(QStringLiteral("<u>ファイルリストを受信しました</u>"), Panel3);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setCursor(Qt::PointingHandCursor);
+    Label3->installEventFilter(this);
     panelLayout->addWidget(Label3);
     Panel3->hide();
     layout->addWidget(Panel3);
@@ -302,6 +307,8 @@ void TForm1::UpdateConnectionControls()
     // While an attempt runs the button shows it (down) and takes no click.
     btClient->setEnabled(!serverDown && !searching && !session_->isConnecting());
     session_->setServerMode(serverDown);
+    if (form2_)
+        form2_->UpdateButtons();
 }
 
 bool TForm1::edPortKeyPress(int key, const QString& text)
@@ -368,10 +375,68 @@ void TForm1::About1Click()
     about_->activateWindow();
 }
 
+void TForm1::createTransferWindow()
+{
+    transfer_ = std::make_unique<TransferCenter>(settings_, *log_, *handOver_);
+    PeerAccess peer;
+    peer.connected = [this] { return session_->hasSessionConnection(); };
+    peer.serverRole = [this] { return session_->serverMode(); };
+    peer.clientPeer = [this](QString& host, quint16& port) {
+        if (!session_->isClientConnected())
+            return false;
+        // The controls hold the connected peer; they are locked meanwhile.
+        host = edIP->text();
+        port = quint16(edPort->text().toUInt());
+        return port != 0;
+    };
+    peer.serverSession = [this] { return session_->serverSessionConnection(); };
+    transfer_->setPeer(std::move(peer));
+
+    form2_ = std::make_unique<TForm2>(*transfer_, IniFile(settingsPath_));
+    connect(form2_.get(), &TForm2::listArrivalBarWanted, Panel3, &QWidget::setVisible);
+    connect(form2_.get(), &TForm2::visibilityChanged, btTrans, &QToolButton::setChecked);
+    connect(form2_.get(), &TForm2::flashWanted, this, [this] {
+        if (!QApplication::activeWindow() || isMinimized())
+            QApplication::alert(this);
+    });
+    connect(session_.get(), &SessionController::connectionStateChanged, form2_.get(), &TForm2::UpdateButtons);
+    setAcceptDrops(true);
+}
+
+void TForm1::showTransferWindow()
+{
+    form2_->show();
+    form2_->raise();
+    form2_->activateWindow();
+}
+
 void TForm1::btTransClick()
 {
-    // Shows and hides the transfer window, which arrives with the transfer
-    // side; until then btTrans stays disabled.
+    if (btTrans->isChecked())
+        form2_->show();
+    else
+        form2_->hide();
+}
+
+void TForm1::Label3Click()
+{
+    showTransferWindow();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            form2_->AddLocalFile(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+    showTransferWindow();
 }
 
 // ---- addresses ------------------------------------------------------------
@@ -390,6 +455,10 @@ void TForm1::LANIPL1Click()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == Label3 && event->type() == QEvent::MouseButtonRelease) {
+        Label3Click();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (watched == edPort && !edPortKeyPress(key->key(), key->text()))
@@ -418,7 +487,6 @@ void TForm1::FormCreate()
     inputHeight_ = qMax(1, s.InputHeight);
     session_->setUserName(s.UserName);
 
-    transferState_ = AppSettings::loadTransferWindowState(ini);
     for (const QString& entry : AppSettings::loadRecentPeers(ini))
         session_->recentPeers().AddRecentPeer(entry);
 
@@ -480,10 +548,8 @@ void TForm1::FormClose()
     IniFile ini(settingsPath_);
     QString error;
     bool ok = AppSettings::saveMainForm(ini, WindowBounds{x(), y(), height(), width()}, &error);
-    // The transfer window's layout; until that window exists its stored
-    // layout is carried through unchanged.
     if (ok)
-        ok = AppSettings::saveTransferWindowState(ini, transferState_, &error);
+        ok = AppSettings::saveTransferWindowState(ini, form2_->layoutState(), &error);
     if (ok)
         ok = AppSettings::saveRecentPeers(ini, session_->recentPeers().entries(), &error);
     if (!ok)
@@ -497,6 +563,7 @@ void TForm1::closeEvent(QCloseEvent* event)
         return;
     }
     FormClose();
+    form2_->hide();  // the program ends with this window
     event->accept();
 }
 

@@ -22,6 +22,8 @@ class ChatLog;
 class ChatLogView;
 class IniFile;
 class TForm3;
+class TForm2;
+class TransferCenter;
 
 // The main window: connection controls, chat log and input box. It forwards
 // the user's actions to the session controller and renders its state.
@@ -40,6 +42,9 @@ public:
     // This window's settings; handed to every object that needs them.
     AppSettings& settings() { return settings_; }
     UiHandOver& handOver() { return *handOver_; }
+    // The transfer side of this instance and its window.
+    TransferCenter& transfer() { return *transfer_; }
+    TForm2& transferWindow() { return *form2_; }
 
     // Handlers named after their controls.
     void btClientClick();
@@ -54,6 +59,7 @@ public:
     void LANIPL1Click();
     void btTransClick();
     void About1Click();
+    void Label3Click();
 
     quint16 listeningPort() const { return listenPort_; }
     QString wanAddress() const { return netEnv_->wanAddress(); }
@@ -64,6 +70,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void buildLayout();
@@ -76,6 +84,8 @@ private:
     bool reInputKeyPress(QKeyEvent* event);
     void applyLogAppearance();
     void setTitle(const QString& title);
+    void createTransferWindow();
+    void showTransferWindow();
 
     QString settingsPath_;
     AppSettings settings_;
@@ -85,7 +95,6 @@ private:
     std::unique_ptr<SessionController> session_;
     quint16 listenPort_ = 6256;
     QString appTitle_ = QStringLiteral("Corvid");
-    TransferWindowState transferState_;
     bool shown_ = false;
     int inputHeight_ = 80;
 
@@ -105,6 +114,10 @@ private:
     QTextEdit* reInput = nullptr;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     TForm3* about_ = nullptr;
+    // Last: the window goes before the transfer side, which joins its
+    // workers before the session and the log go.
+    std::unique_ptr<TransferCenter> transfer_;
+    std::unique_ptr<TForm2> form2_;
 };
 
 } // namespace corvid

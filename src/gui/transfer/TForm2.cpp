@@ -1,0 +1,592 @@
+#include "gui/transfer/TForm2.h"
+
+#include "core/session/ILogSink.h"
+#include "core/settings/IniFile.h"
+#include "core/transfer/FileListText.h"
+#include "core/transfer/LocalFileAdder.h"
+#include "core/transfer/QueueOrdering.h"
+#include "core/transfer/RowTransitions.h"
+#include "core/transfer/TransferButtons.h"
+#include "core/transfer/TransferCenter.h"
+#include "gui/transfer/QueueView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <utility>
+
+namespace corvid {
+
+namespace {
+
+QToolButton* makeButton(QToolBar* bar, const char* objectName, const QString& caption, bool toggle)
+{
+    auto* b = new QToolButton(bar);
+    b->setObjectName(QString::fromLatin1(objectName));
+    b->setText(caption);
+    b->setAccessibleName(caption);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setCheckable(toggle);
+    b->setAutoRaise(true);  // flat
+    b->setFixedSize(75, 22);
+    bar->addWidget(b);
+    return b;
+}
+
+QToolBar* makeBar(QWidget* parent, const char* objectName)
+{
+    auto* bar = new QToolBar(parent);
+    bar->setObjectName(QString::fromLatin1(objectName));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setContentsMargins(0, 0, 0, 0);
+    return bar;
+}
+
+QAction* makeEntry(QMenu* menu, const char* objectName, const QString& caption, const QKeySequence& keys, int tag)
+{
+    auto* a = new QAction(caption, menu);
+    a->setObjectName(QString::fromLatin1(objectName));
+    a->setShortcut(keys);
+    a->setData(tag);
+    menu->addAction(a);
+    return a;
+}
+
+} // namespace
+
+TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , center_(center)
+    , opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+{
+    recvDirections_.fill(-1);
+    sendDirections_.fill(-1);
+    setObjectName(QStringLiteral("TForm2"));
+    setWindowTitle(QStringLiteral("Corvid"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/corvid.svg")));
+    // Closing only hides it, and the program ends with the main window.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    // The Japanese gothic at 9 points, the face the column widths were
+    // chosen for (the log uses the same face).
+    QFont uiFont = font();
+    uiFont.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"), uiFont.family()});
+    uiFont.setPointSize(9);
+    setFont(uiFont);
+    buildLayout();
+    buildMenus();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(1000);
+    connect(Timer2, &QTimer::timeout, this, [this] {
+        if (schedulerTick_)
+            schedulerTick_();
+    });
+    Timer3 = new QTimer(this);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    connect(Timer3, &QTimer::timeout, this, &TForm2::Timer3Timer);
+
+    center_.receiveQueue().SetChangeHandler([this] { ListView2Change(); });
+    center_.sendQueue().SetChangeHandler([this] { ListView1Change(); });
+    center_.setListArrivalHandler([this] { ListArrived(); });
+
+    // FormCreate: layout, the periodic list check, drops from the desktop.
+    applyLayoutState(AppSettings::loadTransferWindowState(ini));
+    setListTimer(AppSettings::loadListTimer(ini));
+    setAcceptDrops(true);
+    ListView2->sync();
+    ListView1->sync();
+    UpdateButtons();
+}
+
+TForm2::~TForm2()
+{
+    center_.receiveQueue().SetChangeHandler({});
+    center_.sendQueue().SetChangeHandler({});
+    center_.setListArrivalHandler({});
+}
+
+void TForm2::buildLayout()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    Splitter1 = new QSplitter(Qt::Vertical, this);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Splitter1->setHandleWidth(5);
+    Splitter1->setChildrenCollapsible(false);
+    layout->addWidget(Splitter1);
+
+    auto* upper = new QWidget(Splitter1);
+    upper->setObjectName(QStringLiteral("Panel1"));
+    upper->setMinimumHeight(1);
+    auto* upperLayout = new QVBoxLayout(upper);
+    upperLayout->setContentsMargins(0, 0, 0, 0);
+    upperLayout->setSpacing(0);
+    ToolBar1 = makeBar(upper, "ToolBar1");
+    btRecv = makeButton(ToolBar1, "btRecv", QStringLiteral("受信開始"), true);
+    btLV2FinClear = makeButton(ToolBar1, "btLV2FinClear", QStringLiteral("受信済クリア"), false);
+    btLV2AllClear = makeButton(ToolBar1, "btLV2AllClear", QStringLiteral("全てクリア"), false);
+    btInBox = makeButton(ToolBar1, "btInBox", QStringLiteral("受信フォルダ"), false);
+    btRecvList = makeButton(ToolBar1, "btRecvList", QStringLiteral("リスト受信"), false);
+    btWRecv = makeButton(ToolBar1, "btWRecv", QStringLiteral("優先受信"), true);
+    ListView2 = new QueueView(center_.receiveQueue(),
+                              {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QStringLiteral("DLサイズ"),
+                               QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
+                               QStringLiteral("受信フォルダ")},
+                              upper);
+    ListView2->setObjectName(QStringLiteral("ListView2"));
+    upperLayout->addWidget(ToolBar1);
+    upperLayout->addWidget(ListView2, 1);
+
+    auto* lower = new QWidget(Splitter1);
+    lower->setObjectName(QStringLiteral("Panel2"));
+    lower->setMinimumHeight(1);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->setSpacing(0);
+    ToolBar2 = makeBar(lower, "ToolBar2");
+    btSend = makeButton(ToolBar2, "btSend", QStringLiteral("送信開始"), true);
+    btLV1FinClear = makeButton(ToolBar2, "btLV1FinClear", QStringLiteral("送信済クリア"), false);
+    btLV1AllClear = makeButton(ToolBar2, "btLV1AllClear", QStringLiteral("全てクリア"), false);
+    btAddFile = makeButton(ToolBar2, "btAddFile", QStringLiteral("ファイル追加"), false);
+    btSendList = makeButton(ToolBar2, "btSendList", QStringLiteral("リスト送信"), false);
+    ListView1 = new QueueView(center_.sendQueue(),
+                              {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QStringLiteral("ULサイズ"),
+                               QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
+                               QStringLiteral("送信ファイルのパス")},
+                              lower);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    lowerLayout->addWidget(ToolBar2);
+    lowerLayout->addWidget(ListView1, 1);
+
+    Splitter1->addWidget(upper);
+    Splitter1->addWidget(lower);
+    Splitter1->setStretchFactor(0, 1);
+    Splitter1->setStretchFactor(1, 0);
+
+    connect(btRecv, &QToolButton::clicked, this, [this] { btRecvClick(); });
+    connect(btWRecv, &QToolButton::clicked, this, &TForm2::btWRecvClick);
+    connect(btSend, &QToolButton::clicked, this, [this] { btSendClick(); });
+    connect(btSendList, &QToolButton::clicked, this, &TForm2::btSendListClick);
+    connect(btRecvList, &QToolButton::clicked, this, &TForm2::btRecvListClick);
+    connect(btAddFile, &QToolButton::clicked, this, &TForm2::btAddFileClick);
+    connect(btInBox, &QToolButton::clicked, this, &TForm2::btInBoxClick);
+    connect(btLV2FinClear, &QToolButton::clicked, this, &TForm2::btLV2FinClearClick);
+    connect(btLV1FinClear, &QToolButton::clicked, this, &TForm2::btLV1FinClearClick);
+    connect(btLV2AllClear, &QToolButton::clicked, this, &TForm2::btLV2AllClearClick);
+    connect(btLV1AllClear, &QToolButton::clicked, this, &TForm2::btLV1AllClearClick);
+    for (QueueView* view : {ListView2, ListView1}) {
+        connect(view, &QTreeWidget::itemDoubleClicked, this, [this, view] { ListView2DblClick(view); });
+        connect(view->header(), &QHeaderView::sectionClicked, this,
+                [this, view](int column) { ListView2ColumnClick(view, column); });
+        connect(view, &QueueView::rowsDropped, this, [this, view](int target) { ListView2DragDrop(view, target); });
+        connect(view, &QueueView::filesDropped, this, [this](const QStringList& paths) {
+            for (const QString& p : paths)
+                AddLocalFile(p);
+        });
+    }
+}
+
+void TForm2::buildMenus()
+{
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    QAction* open1 = makeEntry(PopupMenu1, "Open1", QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), 3);
+    QAction* delete1 = makeEntry(PopupMenu1, "Delete1", QStringLiteral("削除(&D)"), QKeySequence(Qt::Key_Delete), 1);
+    QAction* n3 = PopupMenu1->addSeparator();
+    n3->setObjectName(QStringLiteral("N3"));
+    QAction* n2 = makeEntry(PopupMenu1, "N2", QStringLiteral("受信許可(&A)"), QKeySequence(Qt::CTRL | Qt::Key_A), 0);
+    QAction* n1 = makeEntry(PopupMenu1, "N1", QStringLiteral("受信拒否(&R)"), QKeySequence(Qt::CTRL | Qt::Key_R), 6);
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    QAction* open2 = makeEntry(PopupMenu2, "Open2", QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), 4);
+    QAction* delete2 = makeEntry(PopupMenu2, "Delete2", QStringLiteral("削除(&D)"), QKeySequence(Qt::Key_Delete), 2);
+
+    for (QAction* a : {open1, delete1, open2, delete2})
+        connect(a, &QAction::triggered, this, [this, a] { Delete1Click(a->data().toInt()); });
+    for (QAction* a : {n2, n1})
+        connect(a, &QAction::triggered, this, [this, a] { N2Click(a->data().toInt()); });
+    // The shortcuts work in their own queue while the menu is closed.
+    for (QAction* a : {open1, delete1, n2, n1}) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        ListView2->addAction(a);
+    }
+    for (QAction* a : {open2, delete2}) {
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        ListView1->addAction(a);
+    }
+    connect(PopupMenu1, &QMenu::aboutToShow, this, &TForm2::PopupMenu1Popup);
+    connect(PopupMenu2, &QMenu::aboutToShow, this, &TForm2::PopupMenu2Popup);
+    // Enabled states are the popup's; with the menu closed the shortcuts
+    // act on whatever is selected then.
+    for (QMenu* m : {PopupMenu1, PopupMenu2}) {
+        connect(m, &QMenu::aboutToHide, this, [m] {
+            QTimer::singleShot(0, m, [m] {
+                for (QAction* a : m->actions())
+                    a->setEnabled(true);
+            });
+        });
+    }
+    connect(ListView2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenu1->popup(ListView2->viewport()->mapToGlobal(p)); });
+    connect(ListView1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenu2->popup(ListView1->viewport()->mapToGlobal(p)); });
+}
+
+// ---- layout -----------------------------------------------------------------
+
+TransferWindowState TForm2::layoutState() const
+{
+    TransferWindowState s = state_;
+    if (shownOnce_) {
+        s.Bounds = WindowBounds{x(), y(), height(), width()};
+        s.Splitter = Splitter1->sizes().value(1, s.Splitter);
+    }
+    for (int i = 0; i < 7; ++i) {
+        s.LV1Col[size_t(i)] = ListView1->header()->sectionSize(i);
+        s.LV2Col[size_t(i)] = ListView2->header()->sectionSize(i);
+    }
+    return s;
+}
+
+void TForm2::applyLayoutState(const TransferWindowState& state)
+{
+    state_ = state;
+    move(state.Bounds.Left, state.Bounds.Top);
+    resize(state.Bounds.Width, state.Bounds.Height);
+    for (int i = 0; i < 7; ++i) {
+        ListView1->header()->resizeSection(i, state.LV1Col[size_t(i)]);
+        ListView2->header()->resizeSection(i, state.LV2Col[size_t(i)]);
+    }
+    const int lower = qMax(1, state.Splitter);
+    Splitter1->setSizes({qMax(1, state.Bounds.Height - lower - Splitter1->handleWidth()), lower});
+}
+
+// ---- buttons ----------------------------------------------------------------
+
+void TForm2::UpdateButtons()
+{
+    const TransferButtons b = TransferButtons::Compute(center_.receiveQueue().Count(), center_.sendQueue().Count(),
+                                                       center_.Connected(), btRecv->isChecked());
+    btSend->setEnabled(b.btSend);
+    btSendList->setEnabled(b.btSendList);
+    btRecv->setEnabled(b.btRecv);
+    btRecvList->setEnabled(b.btRecvList);
+    btLV1FinClear->setEnabled(b.btLV1FinClear);
+    btLV1AllClear->setEnabled(b.btLV1AllClear);
+    btLV2FinClear->setEnabled(b.btLV2FinClear);
+    btLV2AllClear->setEnabled(b.btLV2AllClear);
+    if (b.timer2 != Timer2->isActive())
+        b.timer2 ? Timer2->start() : Timer2->stop();
+}
+
+bool TForm2::receivePressed() const
+{
+    return btRecv->isChecked();
+}
+
+bool TForm2::priorityPressed() const
+{
+    return btWRecv->isChecked();
+}
+
+void TForm2::btRecvClick(bool programmatic)
+{
+    if (programmatic)
+        btRecv->setChecked(!btRecv->isChecked());
+    TransferQueue& q = center_.receiveQueue();
+    const bool pressed = btRecv->isChecked();
+    q.RunButton()->SetPressed(pressed);
+    ReceiveSchedule& s = center_.schedule();
+    s.NormalCursor.reset();
+    s.PriorityCursor.reset();
+    if (pressed) {
+        // ResetStoppedRows
+        for (int i = 0; i < q.Count(); ++i) {
+            const RowState next = RowTransitions::ReceiveStartPressed(q.Row(i).State());
+            if (next != q.Row(i).State())
+                q.SetState(q.Row(i).Ref(), next);
+        }
+        if (receiveStarted_)
+            receiveStarted_();
+    }
+    pressed ? Timer2->start() : Timer2->stop();
+}
+
+void TForm2::btWRecvClick()
+{
+    if (btWRecv->isChecked() && priorityPressed_)
+        priorityPressed_();
+}
+
+void TForm2::btSendClick(bool programmatic)
+{
+    if (programmatic)
+        btSend->setChecked(!btSend->isChecked());
+    const bool pressed = btSend->isChecked();
+    center_.sendQueue().RunButton()->SetPressed(pressed);
+    pressed ? Timer1->start() : Timer1->stop();
+    if (pressed)
+        btSendListClick();  // a programmatic click runs even while disabled
+}
+
+void TForm2::btSendListClick()
+{
+    center_.SendList();
+}
+
+void TForm2::btRecvListClick()
+{
+    center_.RequestList();
+}
+
+void TForm2::btAddFileClick()
+{
+    const QString chosen = QFileDialog::getOpenFileName(this);
+    if (!chosen.trimmed().isEmpty())
+        AddLocalFile(chosen.trimmed());
+}
+
+void TForm2::AddLocalFile(const QString& path)
+{
+    const AddFileResult r = LocalFileAdder::AddLocalFile(center_.sendQueue(), path);
+    const QString message = LocalFileAdder::Message(r, path);
+    if (!message.isEmpty())
+        center_.log().AddLogLine(message, LineSys);
+}
+
+void TForm2::btInBoxClick()
+{
+    const QString folder = center_.settings().RecvDir;
+    if (!folder.isEmpty() && QDir(folder).exists())
+        openUrl(QUrl::fromLocalFile(folder));
+}
+
+void TForm2::btLV2FinClearClick()
+{
+    center_.receiveQueue().ClearFinished();
+    UpdateButtons();
+}
+
+void TForm2::btLV1FinClearClick()
+{
+    center_.sendQueue().ClearFinished();
+    UpdateButtons();
+}
+
+void TForm2::btLV2AllClearClick()
+{
+    center_.receiveQueue().Clear();
+}
+
+void TForm2::btLV1AllClearClick()
+{
+    center_.sendQueue().Clear();
+}
+
+// ---- queue changes ----------------------------------------------------------
+
+void TForm2::ListView2Change()
+{
+    ListView2->scheduleSync();
+    if (center_.receiveQueue().IsEmpty() && btRecv->isChecked())
+        btRecvClick(true);
+    UpdateButtons();
+}
+
+void TForm2::ListView1Change()
+{
+    ListView1->scheduleSync();
+    if (center_.sendQueue().IsEmpty() && btSend->isChecked())
+        btSendClick(true);  // released: Timer1 stops, no list is sent
+    UpdateButtons();
+}
+
+// ---- menus ------------------------------------------------------------------
+
+void TForm2::PopupMenu1Popup()
+{
+    const bool any = !ListView2->selectedItems().isEmpty();
+    for (const char* name : {"Open1", "Delete1", "N2", "N1"}) {
+        if (auto* a = PopupMenu1->findChild<QAction*>(QString::fromLatin1(name)))
+            a->setEnabled(any);
+    }
+}
+
+void TForm2::PopupMenu2Popup()
+{
+    const bool any = !ListView1->selectedItems().isEmpty();
+    for (const char* name : {"Open2", "Delete2"}) {
+        if (auto* a = PopupMenu2->findChild<QAction*>(QString::fromLatin1(name)))
+            a->setEnabled(any);
+    }
+}
+
+void TForm2::Delete1Click(int tag)
+{
+    switch (tag) {
+    case 1:
+        for (const RowRef& row : ListView2->selectedRows())
+            center_.receiveQueue().Remove(row);
+        break;
+    case 2:
+        for (const RowRef& row : ListView1->selectedRows())
+            center_.sendQueue().Remove(row);
+        break;
+    case 3: openRow(ListView2); break;
+    case 4: openRow(ListView1); break;
+    default: break;
+    }
+}
+
+void TForm2::N2Click(int tag)
+{
+    TransferQueue& q = center_.receiveQueue();
+    for (const RowRef& row : ListView2->selectedRows()) {
+        const RowState s = row->State();
+        if (tag == 0 && RowTransitions::Permits(s)) {
+            q.SetState(row, RowTransitions::Permit(s));
+            center_.schedule().PriorityPending = true;
+        } else if (tag == 6 && RowTransitions::Refuse(s) != s) {
+            q.SetState(row, RowTransitions::Refuse(s));  // a running reception stops before its next chunk
+        }
+    }
+}
+
+void TForm2::ListView2DblClick(QueueView* view)
+{
+    openRow(view);
+}
+
+void TForm2::openRow(QueueView* view)
+{
+    const QList<RowRef> rows = view->selectedRows();
+    if (rows.isEmpty())
+        return;
+    const QueueRow* row = view->queue().Find(rows.first());
+    if (!row)
+        return;
+    const QString path = row->LocalPath();
+    if (QFileInfo(path).isFile())
+        openUrl(QUrl::fromLocalFile(path));
+}
+
+// ---- sorting and reordering ---------------------------------------------------
+
+void TForm2::ListView2ColumnClick(QueueView* view, int column)
+{
+    if (column < 0 || column > 6)
+        return;
+    auto& directions = view == ListView2 ? recvDirections_ : sendDirections_;
+    directions[size_t(column)] = -directions[size_t(column)];
+    QueueOrdering::SortByColumn(view->queue(), column, directions[size_t(column)]);
+}
+
+void TForm2::ListView2DragDrop(QueueView* view, int target)
+{
+    QueueOrdering::ReorderForDrop(view->queue(), view->selectedIds(), target);
+}
+
+// ---- timers -----------------------------------------------------------------
+
+void TForm2::Timer1Timer()
+{
+    for (const TransferList::Record& rec : center_.sendingList().Records())
+        center_.RefreshProgress(center_.sendQueue(), rec->ListItem);
+}
+
+void TForm2::setListTimer(const ListTimerSettings& timer)
+{
+    Timer3->setInterval(qMax(1, timer.IntervalMs));
+    if (timer.active())
+        Timer3->start();
+    else
+        Timer3->stop();
+}
+
+void TForm2::Timer3Timer()
+{
+    if (btRecvList->isEnabled())
+        btRecvListClick();
+}
+
+// ---- list arrival and lifecycle ---------------------------------------------
+
+void TForm2::ListArrived()
+{
+    if (!isActiveWindow())
+        emit listArrivalBarWanted(true);
+    emit flashWanted();  // the main window flashes when it is in the background
+    if (!btRecv->isChecked() && center_.settings().AutoRecv)
+        btRecvClick(true);
+}
+
+void TForm2::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        applyLayoutState(state_);
+    }
+    ReceiveSchedule& s = center_.schedule();
+    s.ListWindowShown = true;
+    if (!s.PendingList.isEmpty()) {
+        const QList<QByteArray> lines = std::exchange(s.PendingList, {});
+        MergeOptions options;
+        options.receiveFolder = center_.settings().RecvDir;
+        options.autoAccept = center_.settings().AutoAccept;
+        FileListText::MergeWireLines(center_.receiveQueue(), lines, options);
+    }
+    emit visibilityChanged(true);
+}
+
+void TForm2::closeEvent(QCloseEvent* event)
+{
+    emit visibilityChanged(false);
+    event->accept();  // hidden, never destroyed
+}
+
+void TForm2::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        emit listArrivalBarWanted(false);  // FormActivate
+}
+
+void TForm2::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void TForm2::dropEvent(QDropEvent* event)
+{
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            AddLocalFile(url.toLocalFile());
+    }
+    event->acceptProposedAction();
+}
+
+} // namespace corvid

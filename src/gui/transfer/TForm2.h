@@ -1,0 +1,140 @@
+#pragma once
+#include "core/settings/AppSettings.h"
+
+#include <QUrl>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QAction;
+class QMenu;
+class QSplitter;
+class QTimer;
+class QToolBar;
+class QToolButton;
+
+namespace corvid {
+
+class IniFile;
+class QueueView;
+class TransferCenter;
+class TransferQueue;
+
+// The file-transfer window: the receive queue above, the send queue below,
+// each with its tool bar. It renders the transfer side's queues and turns
+// the user's clicks into its operations. Created hidden at start; closing
+// only hides it, and it never keeps the program running on its own.
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    using Opener = std::function<bool(const QUrl&)>;
+
+    // Reads [State] and the list timer from `ini` (FormCreate).
+    TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent = nullptr);
+    ~TForm2() override;
+
+    TransferCenter& center() { return center_; }
+    // The layout as [State] keeps it.
+    TransferWindowState layoutState() const;
+    void applyLayoutState(const TransferWindowState& state);
+    // The periodic list check (CheckTimer, CheckMin), also from the options
+    // dialog.
+    void setListTimer(const ListTimerSettings& timer);
+    // The desktop's open action (tests replace it).
+    void setOpener(Opener opener) { opener_ = std::move(opener); }
+
+    // Handlers named after their controls.
+    void UpdateButtons();
+    void btRecvClick(bool programmatic = false);
+    void btWRecvClick();
+    void btSendClick(bool programmatic = false);
+    void btSendListClick();
+    void btRecvListClick();
+    void btAddFileClick();
+    void btInBoxClick();
+    void btLV2FinClearClick();
+    void btLV1FinClearClick();
+    void btLV2AllClearClick();
+    void btLV1AllClearClick();
+    void Delete1Click(int tag);
+    void N2Click(int tag);
+    void ListView2DblClick(QueueView* view);
+    void ListView2ColumnClick(QueueView* view, int column);
+    void ListView2DragDrop(QueueView* view, int target);
+    void Timer1Timer();
+    void Timer3Timer();
+    // Adds one local file to the send queue (a system line when it cannot).
+    void AddLocalFile(const QString& path);
+
+    // The receiving side's scheduler: Timer2's tick, the placing of the
+    // cursors after "受信開始" went down (rows already reset, cursors none),
+    // and the priority cursor's search after "優先受信" went down.
+    void setScheduler(std::function<void()> tick, std::function<void()> started,
+                      std::function<void()> priorityPressed)
+    {
+        schedulerTick_ = std::move(tick);
+        receiveStarted_ = std::move(started);
+        priorityPressed_ = std::move(priorityPressed);
+    }
+    bool receivePressed() const;
+    bool priorityPressed() const;
+
+signals:
+    // The main window's part: its list-arrival bar, flashing and btTrans.
+    void listArrivalBarWanted(bool shown);
+    void flashWanted();
+    void visibilityChanged(bool shown);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildMenus();
+    void ListView2Change();
+    void ListView1Change();
+    void PopupMenu1Popup();
+    void PopupMenu2Popup();
+    void ListArrived();
+    void openRow(QueueView* view);
+    bool openUrl(const QUrl& url) { return opener_ ? opener_(url) : false; }
+
+    TransferCenter& center_;
+    Opener opener_;
+    std::function<void()> schedulerTick_;
+    std::function<void()> receiveStarted_;
+    std::function<void()> priorityPressed_;
+    std::array<int, 7> recvDirections_;
+    std::array<int, 7> sendDirections_;
+    TransferWindowState state_;
+    bool shownOnce_ = false;
+
+    QToolBar* ToolBar1 = nullptr;
+    QToolBar* ToolBar2 = nullptr;
+    QToolButton* btRecv = nullptr;
+    QToolButton* btLV2FinClear = nullptr;
+    QToolButton* btLV2AllClear = nullptr;
+    QToolButton* btInBox = nullptr;
+    QToolButton* btRecvList = nullptr;
+    QToolButton* btWRecv = nullptr;
+    QToolButton* btSend = nullptr;
+    QToolButton* btLV1FinClear = nullptr;
+    QToolButton* btLV1AllClear = nullptr;
+    QToolButton* btAddFile = nullptr;
+    QToolButton* btSendList = nullptr;
+    QueueView* ListView2 = nullptr;
+    QueueView* ListView1 = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QMenu* PopupMenu2 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    QTimer* Timer3 = nullptr;
+};
+
+} // namespace corvid
