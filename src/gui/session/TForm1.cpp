@@ -7,6 +7,9 @@
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
 #include "gui/session/ChatLogView.h"
+#include "gui/settings/TForm4.h"
+#include "gui/settings/WindowNotifications.h"
+#include "gui/settings/WindowTranslucency.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,6 +80,15 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
 
     FormCreate();
     UpdateConnectionControls();
+
+    notify_ = std::make_unique<WindowNotifications>(settings_, this, reInput, *log_);
+    options_ = new TForm4(settings_, settingsPath_, this);
+    options_->setListTimerSource([this] { return listTimer_; });
+    // The transfer window takes over the list timer once it exists.
+    connect(options_, &TForm4::listTimerChanged, this, [this](const ListTimerSettings& t) { listTimer_ = t; });
+    connect(options_, &TForm4::optionsApplied, this, &TForm1::applyOptions);
+    // "今すぐ確認" starts the update check here once it exists.
+    connect(options_, &TForm4::checkNowRequested, this, [] {});
 }
 
 TForm1::~TForm1()
@@ -194,10 +206,7 @@ void TForm1::buildMenus()
     auto* lan = tools->addAction(QStringLiteral("LAN側IPをコピー(&L)"), this, &TForm1::LANIPL1Click);
     lan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     tools->addSeparator();
-    // The options dialog arrives with its own window; until then the entry
-    // is shown disabled rather than doing nothing.
-    auto* options = tools->addAction(QStringLiteral("オプション(&O)"));
-    options->setEnabled(false);
+    tools->addAction(QStringLiteral("オプション(&O)"), this, &TForm1::O1Click);
     btTools->setMenu(tools);
     btTools->setPopupMode(QToolButton::InstantPopup);
     // The short cuts work anywhere in the window, also with the menu closed.
@@ -381,12 +390,12 @@ void TForm1::FormCreate()
     resize(b.Width, b.Height);
     const QString exeDir = AppSettings::executableDir();
     s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
-    if (s.Alpha)
-        setWindowOpacity(qBound(55, s.AlphaValue, 255) / 255.0);
+    WindowTranslucency::apply(this, s.Alpha, s.AlphaValue);
     inputHeight_ = qMax(1, s.InputHeight);
     session_->setUserName(s.UserName);
 
     transferState_ = AppSettings::loadTransferWindowState(ini);
+    listTimer_ = AppSettings::loadListTimer(ini);
     for (const QString& entry : AppSettings::loadRecentPeers(ini))
         session_->recentPeers().AddRecentPeer(entry);
 
@@ -419,6 +428,21 @@ void TForm1::applyLogAppearance()
     style.fontName = s.FontName;
     style.fontSize = s.FontSize;
     log_->setStyle(style);
+}
+
+void TForm1::O1Click()
+{
+    options_->exec();
+}
+
+void TForm1::applyOptions()
+{
+    const AppSettings& s = settings_;
+    statusPanels_[0]->setText(s.UserName);
+    session_->setUserName(s.UserName);
+    log_->setUserName(s.UserName);
+    applyLogAppearance();
+    log_->restyle(log_->style());
 }
 
 void TForm1::showEvent(QShowEvent* event)

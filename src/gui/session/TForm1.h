@@ -20,6 +20,8 @@ namespace corvid {
 class ChatLog;
 class ChatLogView;
 class IniFile;
+class TForm4;
+class WindowNotifications;
 
 // The main window: connection controls, chat log and input box. It forwards
 // the user's actions to the session controller and renders its state.
@@ -47,6 +49,13 @@ public:
     void WANIPW1Click();
     void LANIPL1Click();
     void btTransClick();
+    void O1Click();
+
+    // The options dialog and the notifications of this window.
+    TForm4* optionsDialog() { return options_; }
+    WindowNotifications& notifications() { return *notify_; }
+    // The periodic list request, kept here until the transfer window owns it.
+    const ListTimerSettings& listTimer() const { return listTimer_; }
 
     quint16 listeningPort() const { return listenPort_; }
     QString wanAddress() const { return wanAddress_; }
@@ -66,6 +75,7 @@ private:
     bool edPortKeyPress(int key, const QString& text);
     bool reInputKeyPress(QKeyEvent* event);
     void applyLogAppearance();
+    void applyOptions();
     void setTitle(const QString& title);
 
     QString settingsPath_;
@@ -73,6 +83,9 @@ private:
     std::unique_ptr<UiHandOver> handOver_;  // outlives the session: its threads hand over
     std::unique_ptr<ChatLog> log_;  // outlives the session: its threads log
     std::unique_ptr<SessionController> session_;
+    std::unique_ptr<WindowNotifications> notify_;  // reads settings_, listens to log_
+    TForm4* options_ = nullptr;
+    ListTimerSettings listTimer_;
     quint16 listenPort_ = 6256;
     QString wanAddress_;
     QString appTitle_ = QStringLiteral("Corvid");
