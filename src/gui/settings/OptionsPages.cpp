@@ -86,7 +86,8 @@ void OptionsPages::setupUi(QDialog* dialog)
     bold.setBold(true);
     lbHeader->setFont(bold);
     lbHeader->setFrameShape(QFrame::StyledPanel);
-    lbHeader->setContentsMargins(6, 3, 6, 3);
+    lbHeader->setContentsMargins(6, 2, 6, 2);
+    lbHeader->setMinimumHeight(kPageRowHeight);
     pages = named(new QStackedWidget, "pages");
     pages->addWidget(buildGeneralPage());
     pages->addWidget(buildMessagesPage());
