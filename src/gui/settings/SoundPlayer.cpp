@@ -17,7 +17,6 @@ SoundPlayer::SoundPlayer(QObject* parent)
 {
     thread_->setObjectName(QStringLiteral("SoundLoader"));
     loaderContext_->moveToThread(thread_);
-    thread_->start(QThread::LowPriority);
 }
 
 SoundPlayer::~SoundPlayer()
@@ -43,6 +42,10 @@ void SoundPlayer::PlaySoundFile(SoundSlot slot, const QString& path)
         if (e)
             e->stop();
     }
+    // Started with the first sound: windows whose sounds stay off run no
+    // loader.
+    if (!thread_->isRunning())
+        thread_->start(QThread::LowPriority);
     const int i = static_cast<int>(slot);
     const quint64 ticket = ++tickets_[i];
     QPointer<SoundPlayer> self(this);
