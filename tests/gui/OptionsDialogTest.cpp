@@ -1,6 +1,7 @@
 #include "core/session/ChatLog.h"
 #include "core/session/SessionController.h"
 #include "core/settings/IniFile.h"
+#include "gui/session/ChatLogView.h"
 #include "gui/session/TForm1.h"
 #include "gui/settings/OptionsPages.h"
 #include "gui/settings/TForm4.h"
@@ -24,6 +25,9 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -243,6 +247,11 @@ TEST(OptionsDialog, EachCheckStopsOkWithItsMessageAndWritesNothing)
 TEST(OptionsDialog, OkStoresTheValuesAndTheyActAtOnce)
 {
     Window w("[Transfer]\nCheckTimer=0\nCheckMin=1\n");
+    auto* view = w.form->findChild<ChatLogView*>(QStringLiteral("WB"));
+    ASSERT_TRUE(waitFor([&] { return w.form->chatLog().isReady(); }));
+    w.form->chatLog().AddLogLine(QStringLiteral("before"), LineOwn);
+    w.form->chatLog().Timer3Timer();
+    ASSERT_EQ(view->lineCount(), 1);
     TForm4* d = w.open();
     const OptionsPages& ui = w.ui();
     TForm4::Choosers choosers;
@@ -300,6 +309,11 @@ TEST(OptionsDialog, OkStoresTheValuesAndTheyActAtOnce)
     EXPECT_EQ(style.userColor, QStringLiteral("#112233"));
     EXPECT_EQ(style.fontName, QStringLiteral("IPAGothic"));
     EXPECT_EQ(style.fontSize, 16);
+    // The line shown before takes the new colour as well.
+    QTextCursor line(view->document()->findBlockByNumber(0));
+    line.movePosition(QTextCursor::EndOfBlock);
+    EXPECT_EQ(line.charFormat().foreground().color(), QColor(0x11, 0x22, 0x33));
+    EXPECT_EQ(view->document()->defaultFont().family(), QStringLiteral("IPAGothic"));
     auto* input = w.form->findChild<QTextEdit*>(QStringLiteral("reInput"));
     EXPECT_TRUE(waitFor([&] { return input->palette().color(QPalette::Text) == QColor(0x11, 0x22, 0x33); }));
 }
