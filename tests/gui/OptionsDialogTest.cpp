@@ -318,12 +318,13 @@ TEST(OptionsDialog, OkStoresTheValuesAndTheyActAtOnce)
     EXPECT_TRUE(waitFor([&] { return input->palette().color(QPalette::Text) == QColor(0x11, 0x22, 0x33); }));
 }
 
-TEST(OptionsDialog, MinutesZeroClearsTheIntervalBox)
+TEST(OptionsDialog, MinutesZeroClearsTheIntervalBoxAndNoFolderMeansTheProgramsOwn)
 {
     Window w("[Transfer]\nCheckTimer=1\nCheckMin=5\n");
     w.open();
     ASSERT_TRUE(w.ui().cbCheckTimer->isChecked());
     w.ui().edCheckMin->setText(QStringLiteral("0"));
+    w.ui().edRecvDir->clear();
     EXPECT_EQ(answerBoxes([&] { w.ui().btOK->click(); }).count, 0);
     EXPECT_FALSE(w.ui().cbCheckTimer->isChecked());
     EXPECT_FALSE(w.form->listTimer().Enabled);
@@ -331,6 +332,8 @@ TEST(OptionsDialog, MinutesZeroClearsTheIntervalBox)
     const IniFile ini(w.ini());
     EXPECT_EQ(ini.readInteger("Transfer", "CheckTimer", -1), 0);
     EXPECT_EQ(ini.readInteger("Transfer", "CheckMin", -1), 0);
+    EXPECT_EQ(w.form->settings().RecvDir, AppSettings::executableDir());
+    EXPECT_EQ(ini.readString("Option", "RecvDir", {}), AppSettings::executableDir());
 }
 
 TEST(OptionsDialog, OkWritesEveryKeyInTheDialogsOrder)
