@@ -13,6 +13,8 @@ const char* const kAlphaProperty = "corvidAlpha";
 
 void WindowTranslucency::apply(QWidget* window, bool on, int alpha)
 {
+    if (!window)
+        return;
     const int value = qBound(kMinAlpha, alpha, kMaxAlpha);
     window->setProperty(kOnProperty, on);
     window->setProperty(kAlphaProperty, value);
@@ -21,12 +23,12 @@ void WindowTranslucency::apply(QWidget* window, bool on, int alpha)
 
 bool WindowTranslucency::isOn(const QWidget* window)
 {
-    return window->property(kOnProperty).toBool();
+    return window && window->property(kOnProperty).toBool();
 }
 
 int WindowTranslucency::alpha(const QWidget* window)
 {
-    const QVariant v = window->property(kAlphaProperty);
+    const QVariant v = window ? window->property(kAlphaProperty) : QVariant();
     return v.isValid() ? v.toInt() : kMaxAlpha;
 }
 
