@@ -204,6 +204,13 @@ void ChatLog::setStyle(const ChatLogStyle& style)
     style_ = style;
 }
 
+void ChatLog::restyle(const ChatLogStyle& style)
+{
+    style_ = style;
+    if (isReady())
+        applyPageStyle(style);
+}
+
 void ChatLog::setRenderer(IChatLogRenderer* renderer)
 {
     renderer_ = renderer;

@@ -41,6 +41,10 @@ public:
     // ready; later changes reach the page at the next start.
     void setStyle(const ChatLogStyle& style);
     ChatLogStyle style() const { return style_; }
+    // GUI thread: a new style from the options dialog, for a page that is
+    // already showing: the view takes it at once, for the lines to come
+    // and for what the page draws itself (background, system colour, font).
+    void restyle(const ChatLogStyle& style);
 
     // GUI thread. Not owned; pass nullptr before the renderer goes away.
     // Queued writes wait while no renderer is attached.

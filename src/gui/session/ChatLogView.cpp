@@ -14,6 +14,8 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <vector>
+
 namespace corvid {
 
 ChatLogView::ChatLogView(QWidget* parent)
@@ -84,6 +86,48 @@ void ChatLogView::setPageStyle(const ChatLogStyle& style)
     document()->setDefaultStyleSheet(QStringLiteral("a:link{ color: %1;} #User{ color: %2;} #Recv{ color: %3;}")
                                          .arg(style.linkColor, style.userColor, style.recvColor));
     blockFormat_.setLineHeight(120, QTextBlockFormat::ProportionalHeight);
+    if (!document()->isEmpty())
+        recolourLines(shownStyle_, style);
+    shownStyle_ = style;
+}
+
+void ChatLogView::recolourLines(const ChatLogStyle& from, const ChatLogStyle& to)
+{
+    const std::pair<QColor, QColor> map[] = {{QColor(from.userColor), QColor(to.userColor)},
+                                             {QColor(from.recvColor), QColor(to.recvColor)},
+                                             {QColor(from.linkColor), QColor(to.linkColor)}};
+    struct Change {
+        int from;
+        int to;
+        QTextCharFormat format;
+    };
+    std::vector<Change> changes;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment piece = it.fragment();
+            QTextCharFormat format = piece.charFormat();
+            if (!format.hasProperty(QTextFormat::ForegroundBrush))
+                continue; // system text: the palette's colour
+            const QColor colour = format.foreground().color();
+            for (const auto& [old, next] : map) {
+                if (old.isValid() && next.isValid() && colour == old && old != next) {
+                    format.setForeground(next);
+                    changes.push_back({piece.position(), piece.position() + piece.length(), format});
+                    break;
+                }
+            }
+        }
+    }
+    if (changes.empty())
+        return;
+    QTextCursor c(document());
+    c.beginEditBlock();
+    for (const Change& change : changes) {
+        c.setPosition(change.from);
+        c.setPosition(change.to, QTextCursor::KeepAnchor);
+        c.setCharFormat(change.format);
+    }
+    c.endEditBlock();
 }
 
 void ChatLogView::writeHtml(const QString& text)

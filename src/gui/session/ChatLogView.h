@@ -74,12 +74,15 @@ protected:
 
 private:
     void onAnchorClicked(const QUrl& url);
+    // Lines already shown take the new colours of own, received and link text.
+    void recolourLines(const ChatLogStyle& from, const ChatLogStyle& to);
 
     QPointer<ChatLog> log_;
     OpenHandler openExternal_;
     QTextCursor cursor_;            // insertion point, at the end
     QTextBlockFormat blockFormat_;  // line height of the page
     QHash<int, int> anchorBlocks_;  // line anchor -> block number
+    ChatLogStyle shownStyle_;       // the style the shown lines carry
 };
 
 } // namespace corvid

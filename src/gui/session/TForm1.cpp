@@ -9,6 +9,9 @@
 #include "core/transfer/TransferCenter.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/transfer/TForm2.h"
+#include "gui/settings/TForm4.h"
+#include "gui/settings/WindowNotifications.h"
+#include "gui/settings/WindowTranslucency.h"
 
 #include <QAction>
 #include <QApplication>
@@ -93,6 +96,13 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     createTransferWindow();
     UpdateConnectionControls();
     about_ = new TForm3(netEnv.makerUrl, this);
+
+    notify_ = std::make_unique<WindowNotifications>(settings_, this, reInput, *log_);
+    options_ = new TForm4(settings_, settingsPath_, this);
+    options_->setListTimerSource([this] { return form2_->listTimer(); });
+    connect(options_, &TForm4::listTimerChanged, form2_.get(), &TForm2::setListTimer);
+    connect(options_, &TForm4::optionsApplied, this, &TForm1::applyOptions);
+    connect(options_, &TForm4::checkNowRequested, this, [this] { netEnv_->StartVersionCheck(); });
 }
 
 TForm1::~TForm1()
@@ -214,10 +224,7 @@ void TForm1::buildMenus()
     auto* lan = tools->addAction(QStringLiteral("LAN側IPをコピー(&L)"), this, &TForm1::LANIPL1Click);
     lan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     tools->addSeparator();
-    // The options dialog arrives with its own window; until then the entry
-    // is shown disabled rather than doing nothing.
-    auto* options = tools->addAction(QStringLiteral("オプション(&O)"));
-    options->setEnabled(false);
+    tools->addAction(QStringLiteral("オプション(&O)"), this, &TForm1::O1Click);
     btTools->setMenu(tools);
     btTools->setPopupMode(QToolButton::InstantPopup);
     // The short cuts work anywhere in the window, also with the menu closed.
@@ -403,6 +410,11 @@ void TForm1::createTransferWindow()
     setAcceptDrops(true);
 }
 
+ListTimerSettings TForm1::listTimer() const
+{
+    return form2_->listTimer();
+}
+
 void TForm1::showTransferWindow()
 {
     form2_->show();
@@ -482,8 +494,7 @@ void TForm1::FormCreate()
     resize(b.Width, b.Height);
     const QString exeDir = AppSettings::executableDir();
     s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
-    if (s.Alpha)
-        setWindowOpacity(qBound(55, s.AlphaValue, 255) / 255.0);
+    WindowTranslucency::apply(this, s.Alpha, s.AlphaValue);
     inputHeight_ = qMax(1, s.InputHeight);
     session_->setUserName(s.UserName);
 
@@ -518,6 +529,21 @@ void TForm1::applyLogAppearance()
     style.fontName = s.FontName;
     style.fontSize = s.FontSize;
     log_->setStyle(style);
+}
+
+void TForm1::O1Click()
+{
+    options_->exec();
+}
+
+void TForm1::applyOptions()
+{
+    const AppSettings& s = settings_;
+    statusPanels_[0]->setText(s.UserName);
+    session_->setUserName(s.UserName);
+    log_->setUserName(s.UserName);
+    applyLogAppearance();
+    log_->restyle(log_->style());
 }
 
 void TForm1::showEvent(QShowEvent* event)

@@ -24,6 +24,8 @@ class IniFile;
 class TForm3;
 class TForm2;
 class TransferCenter;
+class TForm4;
+class WindowNotifications;
 
 // The main window: connection controls, chat log and input box. It forwards
 // the user's actions to the session controller and renders its state.
@@ -60,6 +62,13 @@ public:
     void btTransClick();
     void About1Click();
     void Label3Click();
+    void O1Click();
+
+    // The options dialog and the notifications of this window.
+    TForm4* optionsDialog() { return options_; }
+    WindowNotifications& notifications() { return *notify_; }
+    // The transfer window's periodic list request.
+    ListTimerSettings listTimer() const;
 
     quint16 listeningPort() const { return listenPort_; }
     QString wanAddress() const { return netEnv_->wanAddress(); }
@@ -83,6 +92,7 @@ private:
     bool edPortKeyPress(int key, const QString& text);
     bool reInputKeyPress(QKeyEvent* event);
     void applyLogAppearance();
+    void applyOptions();
     void setTitle(const QString& title);
     void createTransferWindow();
     void showTransferWindow();
@@ -93,6 +103,8 @@ private:
     std::unique_ptr<ChatLog> log_;  // outlives the session: its threads log
     std::unique_ptr<NetEnvControl> netEnv_;  // router requests and update checks
     std::unique_ptr<SessionController> session_;
+    std::unique_ptr<WindowNotifications> notify_;  // reads settings_, listens to log_
+    TForm4* options_ = nullptr;
     quint16 listenPort_ = 6256;
     QString appTitle_ = QStringLiteral("Corvid");
     bool shown_ = false;

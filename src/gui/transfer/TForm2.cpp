@@ -518,6 +518,7 @@ void TForm2::Timer1Timer()
 
 void TForm2::setListTimer(const ListTimerSettings& timer)
 {
+    listTimer_ = timer;
     Timer3->setInterval(qMax(1, timer.IntervalMs));
     if (timer.active())
         Timer3->start();

@@ -41,6 +41,7 @@ public:
     // The periodic list check (CheckTimer, CheckMin), also from the options
     // dialog.
     void setListTimer(const ListTimerSettings& timer);
+    ListTimerSettings listTimer() const { return listTimer_; }
     // The desktop's open action (tests replace it).
     void setOpener(Opener opener) { opener_ = std::move(opener); }
 
@@ -135,6 +136,7 @@ private:
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     QTimer* Timer3 = nullptr;
+    ListTimerSettings listTimer_;
 };
 
 } // namespace corvid
