@@ -117,6 +117,12 @@ std::shared_ptr<TcpConnection> SessionController::serverSessionConnection() cons
     return serverSession_;
 }
 
+QString SessionController::partnerAddress() const
+{
+    std::lock_guard lock(mutex_);
+    return partnerAddress_;
+}
+
 std::vector<std::thread::id> SessionController::acceptedConnectionThreads() const
 {
     std::lock_guard lock(mutex_);
@@ -456,9 +462,11 @@ void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& bloc
         return;
     }
     QString title;
+    const QString address = c.connection->peerAddress();  // this connection's own thread
     {
         std::lock_guard lock(mutex_);
         serverSession_ = c.connection;
+        partnerAddress_ = address;
         if (peerName_.isEmpty())
             peerName_ = SjisCodec::decode(peer);
         title = peerName_;
@@ -480,6 +488,7 @@ void SessionController::onDisconnect(AcceptedConnection& c)
                                acceptedThreads_.end());
         if (serverSession_ && serverSession_ == c.connection) {
             serverSession_.reset();
+            partnerAddress_.clear();
             peerName_.clear();
             wasSession = true;
         }

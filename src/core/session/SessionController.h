@@ -67,6 +67,9 @@ public:
     quint16 listeningPort() const { return server_.port(); }
     bool hasServerSession() const;
     std::shared_ptr<TcpConnection> serverSessionConnection() const;
+    // The session partner's address as the listener sees it (the peer
+    // address of the connection that shook hands); empty without a session.
+    QString partnerAddress() const;
     // Threads of connections accepted while a session existed, in order.
     std::vector<std::thread::id> acceptedConnectionThreads() const;
 
@@ -135,6 +138,7 @@ private:
     QString userName_;
     QString peerName_;
     std::shared_ptr<TcpConnection> serverSession_;
+    QString partnerAddress_;
     std::vector<std::thread::id> acceptedThreads_;
     std::unique_ptr<ClientLink> client_;  // UI thread only
     std::mutex handshakeMutex_;  // one Connect answered at a time

@@ -106,9 +106,21 @@ void TransferCenter::SendList()
         StartWorker(21);
         return;
     }
-    const auto session = peer_.serverSession ? peer_.serverSession() : nullptr;
-    if (!session || !Transport::SendContentNotice(*session, kTokenBare, "FileList", stream.size()))
-        NotifyTransferEvent(RcListNotSent, {});
+    HeaderBlock notice;
+    Header::MakeSendHeader(notice, kTokenBare, "FileList", stream.size());
+    sendOnSession(notice, RcListNotSent);
+}
+
+void TransferCenter::sendOnSession(const HeaderBlock& block, int failureCode)
+{
+    // A peer that stops reading holds the session's writer, never the UI.
+    QByteArray wire;
+    const auto failed = [this, failureCode](bool ok) {
+        if (!ok)
+            NotifyTransferEvent(failureCode, {});
+    };
+    if (!Transport::EncodeHeader(block, wire) || !peer_.sendOnSession || !peer_.sendOnSession(wire, failed))
+        NotifyTransferEvent(failureCode, {});
 }
 
 void TransferCenter::RequestList()
@@ -117,9 +129,9 @@ void TransferCenter::RequestList()
         StartWorker(31);
         return;
     }
-    const auto session = peer_.serverSession ? peer_.serverSession() : nullptr;
-    if (!session || !FileListExchange::RequestFileList(*session, kTokenBare))
-        NotifyTransferEvent(RcListNotReceived, {});
+    HeaderBlock request;
+    Header::MakeRecvHeader(request, kTokenBare, "FileList");
+    sendOnSession(request, RcListNotReceived);
 }
 
 bool TransferCenter::StartWorker(int kind, const QString& argument, const RowRef& row)

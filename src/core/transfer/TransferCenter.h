@@ -1,4 +1,5 @@
 #pragma once
+#include "core/protocol/HeaderBlock.h"
 #include "core/transfer/ReceiveSchedule.h"
 #include "core/transfer/TransferModel.h"
 
@@ -32,6 +33,10 @@ struct PeerAccess {
     std::function<pid_t(const TcpConnection*)> connectionThread;
     // Server role: the session connection, or null.
     std::function<std::shared_ptr<TcpConnection>()> serverSession;
+    // Server role: queues bytes for the session connection, written off the
+    // UI thread; false when there is no session connection. `done` runs on
+    // the UI thread.
+    std::function<bool(QByteArray wire, std::function<void(bool ok)> done)> sendOnSession;
 };
 
 // The transfer side of one program instance: both queues and both lists of
@@ -106,6 +111,7 @@ public:
     bool ShuttingDown() const;
 
 private:
+    void sendOnSession(const HeaderBlock& block, int failureCode);
     void reapFinished();
     bool startOwned(std::unique_ptr<TClientThread> worker);
 

@@ -7,6 +7,7 @@
 #include "core/settings/IniFile.h"
 #include "gui/about/TForm3.h"
 #include "core/transfer/TransferCenter.h"
+#include "core/transfer/TransferDispatch.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/transfer/TForm2.h"
 #include "gui/settings/TForm4.h"
@@ -397,6 +398,9 @@ void TForm1::createTransferWindow()
         return port != 0;
     };
     peer.serverSession = [this] { return session_->serverSessionConnection(); };
+    peer.sendOnSession = [this](QByteArray wire, std::function<void(bool)> done) {
+        return session_->SendOnSession(std::move(wire), std::move(done));
+    };
     transfer_->setPeer(std::move(peer));
 
     form2_ = std::make_unique<TForm2>(*transfer_, IniFile(settingsPath_));
@@ -408,6 +412,13 @@ void TForm1::createTransferWindow()
     });
     connect(session_.get(), &SessionController::connectionStateChanged, form2_.get(), &TForm2::UpdateButtons);
     setAcceptDrops(true);
+
+    TransferDispatch::Hooks hooks;
+    SessionController* session = session_.get();
+    hooks.partnerAddress = [session] { return session->partnerAddress(); };
+    hooks.sendListClicked = [this] { form2_->btSendListClick(); };
+    dispatch_ = std::make_unique<TransferDispatch>(*transfer_, std::move(hooks));
+    session_->setDispatch(dispatch_.get());
 }
 
 ListTimerSettings TForm1::listTimer() const

@@ -24,6 +24,7 @@ class IniFile;
 class TForm3;
 class TForm2;
 class TransferCenter;
+class TransferDispatch;
 class TForm4;
 class WindowNotifications;
 
@@ -129,6 +130,7 @@ private:
     // Last: the window goes before the transfer side, which joins its
     // workers before the session and the log go.
     std::unique_ptr<TransferCenter> transfer_;
+    std::unique_ptr<TransferDispatch> dispatch_;  // the session's connection threads call it
     std::unique_ptr<TForm2> form2_;
 };
 
