@@ -15,20 +15,6 @@
 
 namespace corvid {
 
-namespace {
-
-// A reception's slow-down partner: the normal cursor's record, when this
-// row is the priority cursor's. UI thread.
-TransferList::Record normalPartner(TransferCenter& center, const RowRef& row)
-{
-    const ReceiveSchedule& s = center.schedule();
-    if (!row || s.PriorityCursor != row || !s.NormalCursor)
-        return {};
-    TransferList::Record rec = center.receivingList().FindTransfer(s.NormalCursor);
-    return rec && rec->CarrierThread() > 0 ? rec : TransferList::Record();
-}
-} // namespace
-
 TClientThread::TClientThread(TransferCenter& center, int kind, QString argument, RowRef row, QString host,
                              quint16 port)
     : Argument(std::move(argument))
@@ -176,7 +162,7 @@ bool TClientThread::RunFetchFile()
             claim = center_.receivingList().TryClaim(rec);
             if (!claim)
                 return;
-            partner = normalPartner(center_, Row);
+            partner = center_.NormalReceptionToSlow(Row);
             if (partner)
                 partner->SetTransferPriority(2);
             center_.NotifyTransferEvent(RcReceiveStarted, queue.Find(Row)->Name());

@@ -82,6 +82,15 @@ void TransferCenter::NotifyTransferEvent(int code, const QString& name)
         log_.AddLogLine(*line, LineSys);
 }
 
+TransferList::Record TransferCenter::NormalReceptionToSlow(const RowRef& row) const
+{
+    const ReceiveSchedule& s = schedule_;
+    if (!row || s.PriorityCursor != row || !s.NormalCursor)
+        return {};
+    TransferList::Record rec = model_.receivingList.FindTransfer(s.NormalCursor);
+    return rec && rec->CarrierThread() > 0 ? rec : TransferList::Record();
+}
+
 void TransferCenter::UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok)
 {
     TransferQueue& queue = kind == TClientThread::SendFile ? model_.sendQueue : model_.receiveQueue;

@@ -71,6 +71,10 @@ public:
     static bool NotInTransfer(const RowRef& row, const TransferList& list) { return list.NotInTransfer(row); }
     static int FindTransferIndex(const RowRef& row, const TransferList& list) { return list.FindTransferIndex(row); }
     pid_t FindConnectionThread(const TcpConnection* connection) const;
+    // The record of the normal reception that a priority reception of `row`
+    // slows down: set when `row` is the priority cursor's row and the normal
+    // cursor's row is being received on a known thread; else null.
+    TransferList::Record NormalReceptionToSlow(const RowRef& row) const;
     TransferList& ListFor(const TransferQueue& queue);
 
     // Columns 2 to 5 of the row from the last record of its list that

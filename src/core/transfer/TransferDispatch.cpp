@@ -35,17 +35,6 @@ qint32 startPositionOf(const HeaderBlock& block)
     return Header::IntValue(block, "StartPosition").value_or(0);
 }
 
-// The record of the normal reception whose thread a priority reception of
-// `row` slows down, or null.
-TransferList::Record slowedPartner(TransferCenter& center, const RowRef& row)
-{
-    const ReceiveSchedule& s = center.schedule();
-    if (!row || s.PriorityCursor != row || !s.NormalCursor)
-        return {};
-    TransferList::Record rec = center.receivingList().FindTransfer(s.NormalCursor);
-    return rec && rec->CarrierThread() > 0 ? rec : TransferList::Record();
-}
-
 } // namespace
 
 TransferDispatch::TransferDispatch(TransferCenter& center, Hooks hooks)
@@ -179,7 +168,7 @@ void TransferDispatch::AcceptPushedFile(TcpConnection& c, HeaderBlock& block)
             if (!claim)
                 return;
             queue.SetState(row, RowState::Transferring);
-            partner = slowedPartner(center_, row);
+            partner = center_.NormalReceptionToSlow(row);
             if (partner)
                 partner->SetTransferPriority(2);
             center_.NotifyTransferEvent(RcReceiveStarted, QFileInfo(rec->LocalPath).fileName());
