@@ -1,6 +1,7 @@
 // The transfer window as a user meets it: layout and names, button rules,
 // clearing and deleting, the state changes a user causes, sorting and
 // dragging, menus, opening files, the list-arrival bar and [State].
+#include "gui/TransferInstance.h"
 #include "transfer/WorkerPeer.h"
 
 #include "core/protocol/TcpListener.h"
@@ -36,56 +37,7 @@ namespace {
 
 constexpr int kWaitMs = 8000;
 
-struct Instance {
-    QTemporaryDir dir;
-    std::unique_ptr<TForm1> form;
-
-    explicit Instance(const QString& name = QStringLiteral("Aki"), const QStringList& extra = {})
-    {
-        IniFile ini(iniPath());
-        ini.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false);
-        ini.writeBool(QStringLiteral("Option"), QStringLiteral("VerCheck"), false);
-        ini.writeString(QStringLiteral("Option"), QStringLiteral("UserName"), name);
-        ini.writeString(QStringLiteral("Option"), QStringLiteral("RecvDir"), dir.path() + QLatin1Char('/'));
-        for (int i = 0; i + 2 < extra.size(); i += 3)
-            ini.writeString(extra[i], extra[i + 1], extra[i + 2]);
-        open();
-    }
-    QString iniPath() const { return dir.filePath(QStringLiteral("corvid.ini")); }
-    void open()
-    {
-        form = std::make_unique<TForm1>(iniPath());
-        form->show();
-    }
-    TForm2& win() { return form->transferWindow(); }
-    TransferCenter& center() { return form->transfer(); }
-    // Shown, exposed and active, so that clicks and shortcuts reach it.
-    void showWindow()
-    {
-        win().show();
-        win().activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&win()));
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&win()));
-    }
-    TransferQueue& recv() { return center().receiveQueue(); }
-    TransferQueue& send() { return center().sendQueue(); }
-    QToolButton* button(const char* name) { return win().findChild<QToolButton*>(QString::fromLatin1(name)); }
-    QueueView* view(const char* name) { return win().findChild<QueueView*>(QString::fromLatin1(name)); }
-    QTimer* timer(const char* name) { return win().findChild<QTimer*>(QString::fromLatin1(name)); }
-    QAction* entry(const char* name) { return win().findChild<QAction*>(QString::fromLatin1(name)); }
-    QString logText() { return form->findChild<ChatLogView*>(QStringLiteral("WB"))->toPlainText(); }
-    QStringList names(TransferQueue& q)
-    {
-        QStringList out;
-        for (int i = 0; i < q.Count(); ++i)
-            out << q.Row(i).Name();
-        return out;
-    }
-    RowRef add(TransferQueue& q, const QString& name, const QString& size, RowState s)
-    {
-        return q.Append(name, size, dir.path() + QLatin1Char('/'), s);
-    }
-};
+using TransferInstance::Instance;
 
 const char* const kButtons[][3] = {
     {"ToolBar1", "btRecv", "受信開始"},      {"ToolBar1", "btLV2FinClear", "受信済クリア"},
