@@ -232,13 +232,9 @@ void ReceiveScheduler::ReceptionEnded()
 
 TransferList::Record ReceiveScheduler::SlowDownNormal(TransferCenter& center, const RowRef& row)
 {
-    const ReceiveSchedule& s = center.schedule();
-    if (!row || s.PriorityCursor != row || !s.NormalCursor)
-        return {};
-    TransferList::Record rec = center.receivingList().FindTransfer(s.NormalCursor);
-    if (!rec || rec->CarrierThread() <= 0)
-        return {};
-    rec->SetTransferPriority(2);
+    TransferList::Record rec = center.NormalReceptionToSlow(row);
+    if (rec)
+        rec->SetTransferPriority(2);
     return rec;
 }
 
