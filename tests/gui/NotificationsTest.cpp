@@ -3,6 +3,7 @@
 #include "core/settings/ISoundPlayer.h"
 #include "core/settings/Notifier.h"
 #include "gui/session/TForm1.h"
+#include "core/session/UiHandOver.h"
 #include "gui/settings/SoundPlayer.h"
 #include "gui/settings/TypingSoundFilter.h"
 #include "gui/settings/WindowNotifications.h"
@@ -30,6 +31,16 @@
 
 using namespace corvid;
 using corvid::test::waitFor;
+
+// The real player hands its sounds to Qt Multimedia's own loader threads
+// inside the uninstrumented library; the thread checker cannot see that
+// hand-over, so these tests run in the other builds. Our loader and its
+// hand-over stay checked through the fake player's tests.
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_THREAD_SANITIZER() GTEST_SKIP() << "Qt Multimedia's threads are not instrumented"
+#else
+#define SKIP_UNDER_THREAD_SANITIZER() (void)0
+#endif
 
 namespace {
 
@@ -148,12 +159,14 @@ QString writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& 
 
 TEST(SoundPlayer, BadFilesStaySilentAndANewSoundCutsOffTheLast)
 {
+    SKIP_UNDER_THREAD_SANITIZER();
     QTemporaryDir dir;
     const QString good = writeFile(dir, "ding.wav", wav(80000));
     const QString junk = writeFile(dir, "junk.wav", QByteArray(4096, 'x'));
     const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    SoundPlayer player;
+    UiHandOver ui;
+    SoundPlayer player(ui);
 
     player.PlaySoundFile(SoundSlot::Msg, QString());
     EXPECT_EQ(player.requested(), 0); // an empty name plays nothing
@@ -186,10 +199,12 @@ TEST(SoundPlayer, BadFilesStaySilentAndANewSoundCutsOffTheLast)
 
 TEST(SoundPlayer, ALaterRequestForTheSameSlotWins)
 {
+    SKIP_UNDER_THREAD_SANITIZER();
     QTemporaryDir dir;
     const QString a = writeFile(dir, "a.wav", wav(800));
     const QString b = writeFile(dir, "b.wav", wav(1600));
-    SoundPlayer player;
+    UiHandOver ui;
+    SoundPlayer player(ui);
     QSignalSpy settled(&player, &SoundPlayer::settled);
     player.PlaySoundFile(SoundSlot::Type, a);
     player.PlaySoundFile(SoundSlot::Type, b);
@@ -202,6 +217,7 @@ TEST(SoundPlayer, ALaterRequestForTheSameSlotWins)
 
 TEST(WindowNotifications, LinesOfTheLogPlayTheirSound)
 {
+    SKIP_UNDER_THREAD_SANITIZER();
     QTemporaryDir dir;
     const QString ding = writeFile(dir, "ding.wav", wav(8000));
     writeFile(dir, "corvid.ini",

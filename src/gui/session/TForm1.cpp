@@ -99,7 +99,7 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     UpdateConnectionControls();
     about_ = new TForm3(netEnv.makerUrl, this);
 
-    notify_ = std::make_unique<WindowNotifications>(settings_, this, reInput, *log_);
+    notify_ = std::make_unique<WindowNotifications>(settings_, *handOver_, this, reInput, *log_);
     options_ = new TForm4(settings_, settingsPath_, this);
     options_->setListTimerSource([this] { return form2_->listTimer(); });
     connect(options_, &TForm4::listTimerChanged, form2_.get(), &TForm2::setListTimer);

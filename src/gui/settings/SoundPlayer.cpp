@@ -2,34 +2,58 @@
 
 #include "core/settings/SoundFileCache.h"
 
-#include <QPointer>
+#include "core/session/UiHandOver.h"
+
 #include <QSoundEffect>
-#include <QThread>
 #include <QUrl>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 namespace corvid {
 
-SoundPlayer::SoundPlayer(QObject* parent)
+// The loader: one thread, a locked queue of files to copy.
+struct SoundPlayer::Loader {
+    struct Job {
+        SoundSlot slot;
+        quint64 ticket;
+        QString path;
+    };
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<Job> jobs;
+    bool stop = false;
+    bool finished = false;
+    SoundFileCache cache;  // loader thread only
+    std::thread thread;
+};
+
+SoundPlayer::SoundPlayer(UiHandOver& ui, QObject* parent)
     : QObject(parent)
-    , thread_(new QThread(this))
-    , loaderContext_(new QObject)
-    , cache_(std::make_shared<SoundFileCache>())
+    , ui_(ui)
+    , loader_(std::make_shared<Loader>())
 {
-    thread_->setObjectName(QStringLiteral("SoundLoader"));
-    loaderContext_->moveToThread(thread_);
 }
 
 SoundPlayer::~SoundPlayer()
 {
-    thread_->quit();
-    if (!thread_->wait(kStopWaitMs)) {
-        // Stuck reading a file that never answers: the thread touches only
-        // its cache and its context object, so both are left to it and the
-        // process ends around them.
-        thread_->setParent(nullptr);
+    Loader& l = *loader_;
+    if (!l.thread.joinable())
         return;
+    std::unique_lock lock(l.mutex);
+    l.stop = true;
+    l.jobs.clear();
+    l.cv.notify_all();
+    if (l.cv.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [&] { return l.finished; })) {
+        lock.unlock();
+        l.thread.join();
+    } else {
+        // Stuck reading a file that never answers: the thread owns a share
+        // of its state and touches nothing else, so it is let go.
+        lock.unlock();
+        l.thread.detach();
     }
-    delete loaderContext_; // its thread has ended
 }
 
 void SoundPlayer::PlaySoundFile(SoundSlot slot, const QString& path)
@@ -42,22 +66,36 @@ void SoundPlayer::PlaySoundFile(SoundSlot slot, const QString& path)
         if (e)
             e->stop();
     }
-    // Started with the first sound: windows whose sounds stay off run no
-    // loader.
-    if (!thread_->isRunning())
-        thread_->start(QThread::LowPriority);
     const int i = static_cast<int>(slot);
     const quint64 ticket = ++tickets_[i];
-    QPointer<SoundPlayer> self(this);
-    std::shared_ptr<SoundFileCache> cache = cache_;
-    QMetaObject::invokeMethod(loaderContext_, [self, cache, slot, ticket, path] {
-        const QString copy = cache->localCopy(path);
-        if (!self)
-            return;
-        QMetaObject::invokeMethod(self.data(), [self, slot, ticket, copy] {
-            if (self)
-                self->startCopy(slot, ticket, copy);
-        });
+    std::shared_ptr<Loader> loader = loader_;
+    std::lock_guard lock(loader->mutex);
+    loader->jobs.push_back({slot, ticket, path});
+    loader->cv.notify_one();
+    // Started with the first sound: windows whose sounds stay off run no
+    // loader.
+    if (loader->thread.joinable())
+        return;
+    UiHandOver* ui = &ui_;
+    std::weak_ptr<void> alive = alive_;
+    loader->thread = std::thread([loader, ui, alive, this] {
+        std::unique_lock l(loader->mutex);
+        for (;;) {
+            loader->cv.wait(l, [&] { return loader->stop || !loader->jobs.empty(); });
+            if (loader->stop)
+                break;
+            const Loader::Job job = loader->jobs.front();
+            loader->jobs.pop_front();
+            l.unlock();
+            const QString copy = loader->cache.localCopy(job.path);
+            l.lock();
+            if (loader->stop)
+                break;
+            // `this` is used on the UI thread only, and only while alive.
+            ui->post(alive, [this, job, copy] { startCopy(job.slot, job.ticket, copy); });
+        }
+        loader->finished = true;
+        loader->cv.notify_all();
     });
 }
 

@@ -7,11 +7,10 @@
 #include <memory>
 
 class QSoundEffect;
-class QThread;
 
 namespace corvid {
 
-class SoundFileCache;
+class UiHandOver;
 
 // Sound files through Qt Multimedia, one player per sound slot. The chosen
 // file is read on a loader thread into a local copy (see SoundFileCache)
@@ -23,7 +22,8 @@ public:
     // Longest wait at destruction for a loader stuck in a read.
     static constexpr int kStopWaitMs = 2000;
 
-    explicit SoundPlayer(QObject* parent = nullptr);
+    // Results of the loader come back through `ui`, which must outlive this.
+    explicit SoundPlayer(UiHandOver& ui, QObject* parent = nullptr);
     ~SoundPlayer() override;
 
     void PlaySoundFile(SoundSlot slot, const QString& path) override;
@@ -41,15 +41,18 @@ signals:
     void settled();
 
 private:
+    struct Loader;
     void startCopy(SoundSlot slot, quint64 ticket, const QString& copy);
 
     std::array<QSoundEffect*, 3> effects_{}; // children of this object
     std::array<quint64, 3> tickets_{};
     int requested_ = 0;
     int refused_ = 0;
-    QThread* thread_ = nullptr;      // child; left running only if stuck at exit
-    QObject* loaderContext_ = nullptr; // lives in thread_, deleted once it ends
-    std::shared_ptr<SoundFileCache> cache_; // used on thread_ only
+    UiHandOver& ui_;
+    // Shared with the loader thread, which may outlive this object when it
+    // is stuck in a read at exit; it then touches only this state.
+    std::shared_ptr<Loader> loader_;
+    std::shared_ptr<void> alive_ = std::make_shared<int>(0);  // results run only while this lives
 };
 
 } // namespace corvid

@@ -12,11 +12,11 @@
 
 namespace corvid {
 
-WindowNotifications::WindowNotifications(const AppSettings& settings, QWidget* window, QWidget* inputBox,
+WindowNotifications::WindowNotifications(const AppSettings& settings, UiHandOver& ui, QWidget* window, QWidget* inputBox,
                                          ChatLog& log, QObject* parent)
     : QObject(parent)
     , window_(window)
-    , player_(std::make_unique<SoundPlayer>())
+    , player_(std::make_unique<SoundPlayer>(ui))
     , notifier_(std::make_unique<Notifier>(settings, *player_, *this))
     , typing_(std::make_unique<TypingSoundFilter>(inputBox, *notifier_))
 {

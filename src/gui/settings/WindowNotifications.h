@@ -13,6 +13,7 @@ class AppSettings;
 class ChatLog;
 class Notifier;
 class SoundPlayer;
+class UiHandOver;
 class TypingSoundFilter;
 
 // The notifications of one main window: the sound players, the flash series
@@ -21,7 +22,7 @@ class TypingSoundFilter;
 class WindowNotifications : public QObject, public INotifyDesktop {
     Q_OBJECT
 public:
-    WindowNotifications(const AppSettings& settings, QWidget* window, QWidget* inputBox, ChatLog& log,
+    WindowNotifications(const AppSettings& settings, UiHandOver& ui, QWidget* window, QWidget* inputBox, ChatLog& log,
                         QObject* parent = nullptr);
     ~WindowNotifications() override;
 
