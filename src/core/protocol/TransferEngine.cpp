@@ -216,8 +216,15 @@ TransferOutcome TransferEngine::ServeFile(TcpConnection& c, const QByteArray& to
 bool TransferEngine::RequestFile(TcpConnection& c, const QByteArray& token, const QString& localPath,
                                  qint64 expectedSize)
 {
+    QByteArray wire;
+    return EncodeFileRequest(token, localPath, expectedSize, wire) && c.writeAll(wire);
+}
+
+bool TransferEngine::EncodeFileRequest(const QByteArray& token, const QString& localPath, qint64 expectedSize,
+                                       QByteArray& wire)
+{
     const qint64 offset = LocalFileChooser::ResumeOffset(localPath, expectedSize);
-    return Transport::WriteHeader(c, MakeFileRequest(token, wireName(localPath), expectedSize, offset));
+    return Transport::EncodeHeader(MakeFileRequest(token, wireName(localPath), expectedSize, offset), wire);
 }
 
 TransferOutcome TransferEngine::PushFile(TcpConnection& c, const QByteArray& token, TCRFileRec& rec,

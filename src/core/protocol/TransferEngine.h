@@ -30,6 +30,11 @@ public:
     // True when block J was written.
     static bool RequestFile(TcpConnection& c, const QByteArray& token, const QString& localPath,
                             qint64 expectedSize);
+    // The wire bytes of that request (block J with the resume offset of the
+    // local partial copy), for a writer that is not on this thread. False
+    // when the block cannot be encoded.
+    static bool EncodeFileRequest(const QByteArray& token, const QString& localPath, qint64 expectedSize,
+                                  QByteArray& wire);
     // Client side, answer to a push request: M, then the data. Sends nothing
     // when the entry cannot be sent.
     static TransferOutcome PushFile(TcpConnection& c, const QByteArray& token, TCRFileRec& rec,

@@ -7,6 +7,7 @@
 #include "core/settings/IniFile.h"
 #include "gui/about/TForm3.h"
 #include "core/transfer/TransferCenter.h"
+#include "core/transfer/ReceiveScheduler.h"
 #include "core/transfer/TransferDispatch.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/transfer/TForm2.h"
@@ -404,6 +405,12 @@ void TForm1::createTransferWindow()
     transfer_->setPeer(std::move(peer));
 
     form2_ = std::make_unique<TForm2>(*transfer_, IniFile(settingsPath_));
+    auto scheduler = std::make_unique<ReceiveScheduler>(*transfer_);
+    // Server role: the file requests go out on the session connection.
+    scheduler->setRequestSender([this](QByteArray wire, std::function<void(bool)> done) {
+        return session_->SendOnSession(std::move(wire), std::move(done));
+    });
+    form2_->setScheduler(std::move(scheduler));
     connect(form2_.get(), &TForm2::listArrivalBarWanted, Panel3, &QWidget::setVisible);
     connect(form2_.get(), &TForm2::visibilityChanged, btTrans, &QToolButton::setChecked);
     connect(form2_.get(), &TForm2::flashWanted, this, [this] {

@@ -5,6 +5,7 @@
 #include "core/transfer/FileListText.h"
 #include "core/transfer/LocalFileAdder.h"
 #include "core/transfer/QueueOrdering.h"
+#include "core/transfer/ReceiveScheduler.h"
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TransferButtons.h"
 #include "core/transfer/TransferCenter.h"
@@ -99,8 +100,8 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(1000);
     connect(Timer2, &QTimer::timeout, this, [this] {
-        if (schedulerTick_)
-            schedulerTick_();
+        if (scheduler_)
+            scheduler_->Timer2Timer();
     });
     Timer3 = new QTimer(this);
     Timer3->setObjectName(QStringLiteral("Timer3"));
@@ -121,6 +122,7 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
 
 TForm2::~TForm2()
 {
+    scheduler_.reset();
     center_.receiveQueue().SetChangeHandler({});
     center_.sendQueue().SetChangeHandler({});
     center_.setListArrivalHandler({});
@@ -315,29 +317,25 @@ void TForm2::btRecvClick(bool programmatic)
 {
     if (programmatic)
         btRecv->setChecked(!btRecv->isChecked());
-    TransferQueue& q = center_.receiveQueue();
     const bool pressed = btRecv->isChecked();
-    q.RunButton()->SetPressed(pressed);
-    ReceiveSchedule& s = center_.schedule();
-    s.NormalCursor.reset();
-    s.PriorityCursor.reset();
-    if (pressed) {
-        // ResetStoppedRows
-        for (int i = 0; i < q.Count(); ++i) {
-            const RowState next = RowTransitions::ReceiveStartPressed(q.Row(i).State());
-            if (next != q.Row(i).State())
-                q.SetState(q.Row(i).Ref(), next);
-        }
-        if (receiveStarted_)
-            receiveStarted_();
-    }
+    center_.receiveQueue().RunButton()->SetPressed(pressed);
+    // The cursors, the reset of Stopped and New rows and the first starts.
+    if (scheduler_)
+        scheduler_->ReceiveToggled(pressed);
     pressed ? Timer2->start() : Timer2->stop();
 }
 
 void TForm2::btWRecvClick()
 {
-    if (btWRecv->isChecked() && priorityPressed_)
-        priorityPressed_();
+    if (scheduler_)
+        scheduler_->PriorityToggled(btWRecv->isChecked());
+}
+
+void TForm2::setScheduler(std::unique_ptr<ReceiveScheduler> scheduler)
+{
+    scheduler_ = std::move(scheduler);
+    if (scheduler_)
+        scheduler_->setWindow({[this] { return btWRecv->isChecked(); }, [this] { btRecvClick(true); }});
 }
 
 void TForm2::btSendClick(bool programmatic)

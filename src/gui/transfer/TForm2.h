@@ -6,6 +6,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -18,6 +19,7 @@ namespace corvid {
 
 class IniFile;
 class QueueView;
+class ReceiveScheduler;
 class TransferCenter;
 class TransferQueue;
 
@@ -68,16 +70,10 @@ public:
     // Adds one local file to the send queue (a system line when it cannot).
     void AddLocalFile(const QString& path);
 
-    // The receiving side's scheduler: Timer2's tick, the placing of the
-    // cursors after "受信開始" went down (rows already reset, cursors none),
-    // and the priority cursor's search after "優先受信" went down.
-    void setScheduler(std::function<void()> tick, std::function<void()> started,
-                      std::function<void()> priorityPressed)
-    {
-        schedulerTick_ = std::move(tick);
-        receiveStarted_ = std::move(started);
-        priorityPressed_ = std::move(priorityPressed);
-    }
+    // The receiving side's scheduler, owned from here on: Timer2 ticks it,
+    // and "受信開始" and "優先受信" tell it when they go down or up.
+    void setScheduler(std::unique_ptr<ReceiveScheduler> scheduler);
+    ReceiveScheduler* scheduler() { return scheduler_.get(); }
     bool receivePressed() const;
     bool priorityPressed() const;
 
@@ -107,9 +103,7 @@ private:
 
     TransferCenter& center_;
     Opener opener_;
-    std::function<void()> schedulerTick_;
-    std::function<void()> receiveStarted_;
-    std::function<void()> priorityPressed_;
+    std::unique_ptr<ReceiveScheduler> scheduler_;
     std::array<int, 7> recvDirections_;
     std::array<int, 7> sendDirections_;
     TransferWindowState state_;

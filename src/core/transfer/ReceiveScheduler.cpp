@@ -1,0 +1,251 @@
+#include "core/transfer/ReceiveScheduler.h"
+
+#include "core/protocol/HeaderBlock.h"
+#include "core/protocol/TransferEngine.h"
+#include "core/protocol/TransferResultCode.h"
+#include "core/session/UiHandOver.h"
+#include "core/settings/AppSettings.h"
+#include "core/settings/Conversions.h"
+#include "core/transfer/RowTransitions.h"
+#include "core/transfer/TClientThread.h"
+#include "core/transfer/TransferCenter.h"
+
+#include <algorithm>
+
+namespace corvid {
+
+ReceiveScheduler::ReceiveScheduler(TransferCenter& center)
+    : center_(center)
+    , starter_([&center](const RowRef& row) { center.StartWorker(TClientThread::FetchFile, {}, row); })
+{
+    center_.setEventObserver([this](int code, const QString& name) { Observe(code, name); });
+}
+
+ReceiveScheduler::~ReceiveScheduler()
+{
+    center_.setEventObserver({});
+}
+
+qint64 ReceiveScheduler::PriorityLimit() const
+{
+    return center_.settings().PrioritySize;
+}
+
+bool ReceiveScheduler::AdvanceCursor(RowRef& cursor, qint64 limit)
+{
+    TransferQueue& q = center_.receiveQueue();
+    if (q.IsEmpty())
+        return false;
+    if (!cursor)
+        cursor = q.Row(0).Ref();
+    ReceiveSchedule& s = center_.schedule();
+    for (;;) {
+        const int index = q.IndexOf(cursor);
+        if (index >= 0) {
+            const QueueRow& row = q.Row(index);
+            const RowState state = row.State();
+            const bool waits = state == RowState::Waiting || state == RowState::Stopped;
+            const bool fits = (limit == 0 && cursor != s.PriorityCursor)
+                || (limit > 0 && Conversions::ParseThousands(row.SizeText()) < limit);
+            if (waits && fits)
+                return true;
+            const RowState passed = RowTransitions::CursorPasses(state);
+            if (passed != state)
+                q.SetState(cursor, passed);
+            cursor = index + 1 < q.Count() ? q.Row(index + 1).Ref() : RowRef();
+        } else {
+            cursor = q.IsEmpty() ? RowRef() : q.Row(0).Ref();  // a removed row: start over
+        }
+        if (!cursor) {
+            if (limit > 0)
+                s.PriorityPending = false;
+            return false;
+        }
+    }
+}
+
+void ReceiveScheduler::ResetStoppedRows()
+{
+    TransferQueue& q = center_.receiveQueue();
+    TransferQueue::ChangeBatch batch(q);
+    for (int i = 0; i < q.Count(); ++i) {
+        const RowState s = q.Row(i).State();
+        const RowState next = RowTransitions::ReceiveStartPressed(s);
+        if (next != s)
+            q.SetState(q.Row(i).Ref(), next);
+    }
+}
+
+bool ReceiveScheduler::PriorityPassRuns() const
+{
+    return window_.priorityPressed && window_.priorityPressed() && center_.schedule().PriorityPending;
+}
+
+void ReceiveScheduler::ReceiveToggled(bool pressed)
+{
+    ReceiveSchedule& s = center_.schedule();
+    s.NormalCursor.reset();
+    s.PriorityCursor.reset();
+    if (!pressed)
+        return;
+    ResetStoppedRows();
+    const bool normal = AdvanceCursor(s.NormalCursor, 0);
+    const bool priority = window_.priorityPressed && window_.priorityPressed()
+        && AdvanceCursor(s.PriorityCursor, PriorityLimit());
+    // The rows the cursors now rest on start at once, not at the first tick.
+    startedThisStep_.clear();
+    if (normal)
+        Start(s.NormalCursor);
+    if (priority && PriorityPassRuns())
+        Start(s.PriorityCursor);
+    startedThisStep_.clear();
+}
+
+void ReceiveScheduler::PriorityToggled(bool pressed)
+{
+    if (!pressed)
+        return;  // a priority reception that runs goes on to its end
+    ReceiveSchedule& s = center_.schedule();
+    if (AdvanceCursor(s.PriorityCursor, PriorityLimit()) && center_.receiveQueue().IsRunning()
+        && PriorityPassRuns()) {
+        startedThisStep_.clear();
+        Start(s.PriorityCursor);
+        startedThisStep_.clear();
+    }
+}
+
+void ReceiveScheduler::Timer2Timer()
+{
+    if (!center_.receiveQueue().IsRunning())
+        return;
+    const ReceiveSchedule& s = center_.schedule();
+    if (!s.NormalCursor && !s.PriorityCursor) {
+        // Nothing left: receiving ends by itself.
+        if (window_.pressReceive)
+            window_.pressReceive();
+        return;
+    }
+    Step(StepKind::Tick);
+}
+
+void ReceiveScheduler::Step(StepKind kind)
+{
+    ReceiveSchedule& s = center_.schedule();
+    startedThisStep_.clear();
+    Serve(s.NormalCursor, 0, kind);
+    if (PriorityPassRuns())
+        Serve(s.PriorityCursor, PriorityLimit(), kind);
+    startedThisStep_.clear();
+}
+
+void ReceiveScheduler::Serve(RowRef& cursor, qint64 limit, StepKind kind)
+{
+    TransferQueue& q = center_.receiveQueue();
+    if (cursor && q.IndexOf(cursor) < 0)
+        AdvanceCursor(cursor, limit);
+    const QueueRow* row = q.Find(cursor);
+    if (!row)
+        return;
+    switch (row->State()) {
+    case RowState::Transferring:
+        // Progress keeps its one-second rhythm: only the tick refreshes.
+        if (kind == StepKind::Tick)
+            center_.RefreshProgress(q, cursor);
+        break;
+    case RowState::Done:
+    case RowState::Failed:
+    case RowState::Refused:
+        if (AdvanceCursor(cursor, limit))
+            Start(cursor);  // the next row starts in this step
+        break;
+    default:
+        Start(cursor);
+        break;
+    }
+}
+
+void ReceiveScheduler::Start(const RowRef& row)
+{
+    // Both cursors on one row: one start; the reception itself also refuses
+    // a row that is already in transfer.
+    if (!row || std::find(startedThisStep_.begin(), startedThisStep_.end(), row) != startedThisStep_.end())
+        return;
+    startedThisStep_.push_back(row);
+    if (center_.ServerRole())
+        RequestReceive(row);
+    else if (starter_)
+        starter_(row);
+}
+
+bool ReceiveScheduler::RequestReceive(const RowRef& row)
+{
+    const QueueRow* r = center_.receiveQueue().Find(row);
+    if (!r)
+        return false;
+    const QString name = r->Name();
+    const qint64 size = Conversions::ParseThousands(r->SizeText());
+    QByteArray wire;
+    bool ok = TransferEngine::EncodeFileRequest(kToken, r->LocalPath(), size, wire);
+    if (ok && sender_) {
+        std::weak_ptr<int> alive = alive_;
+        ok = sender_(std::move(wire), [this, alive, name](bool written) {
+            if (!written && alive.lock())
+                NotifyOwnFailure(name);
+        });
+    } else {
+        ok = false;
+    }
+    if (!ok)
+        NotifyOwnFailure(name);
+    return ok;
+}
+
+void ReceiveScheduler::NotifyOwnFailure(const QString& name)
+{
+    // The request is asked again on the next tick; it must not run a step
+    // of its own, which would ask again at once and without end.
+    ownFailure_ = true;
+    center_.NotifyTransferEvent(RcReceiveFailed, name);
+    ownFailure_ = false;
+}
+
+void ReceiveScheduler::Observe(int code, const QString& name)
+{
+    if (forward_)
+        forward_(code, name);
+    if ((code == RcReceived || code == RcReceiveFailed) && !ownFailure_)
+        ReceptionEnded();
+}
+
+void ReceiveScheduler::ReceptionEnded()
+{
+    if (stepPosted_.exchange(true))
+        return;
+    // Posted, not run here: the one who reports is still in its own row
+    // update, and a step must see that update finished.
+    center_.handOver().post(std::weak_ptr<void>(alive_), [this] {
+        stepPosted_.store(false);
+        if (center_.receiveQueue().IsRunning())
+            Step(StepKind::Immediate);
+    });
+}
+
+TransferList::Record ReceiveScheduler::SlowDownNormal(TransferCenter& center, const RowRef& row)
+{
+    const ReceiveSchedule& s = center.schedule();
+    if (!row || s.PriorityCursor != row || !s.NormalCursor)
+        return {};
+    TransferList::Record rec = center.receivingList().FindTransfer(s.NormalCursor);
+    if (!rec || rec->CarrierThread() <= 0)
+        return {};
+    rec->SetTransferPriority(2);
+    return rec;
+}
+
+void ReceiveScheduler::RestoreNormal(const TransferList::Record& partner)
+{
+    if (partner)
+        partner->SetTransferPriority(3);
+}
+
+} // namespace corvid
