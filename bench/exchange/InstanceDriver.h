@@ -233,6 +233,12 @@ private:
             win().btRecvClick(true);
         waitFor([this] { return allDone(); }, timeoutMs, [this, t0, rss0, peak](bool ok) {
             const double tDone = now() - t0;
+            // The last byte may still be on its way to the disk's view.
+            for (const double end = now() + 2; watch_ && watch_->last() == 0 && now() < end;)
+                ::usleep(1000);
+            if (watch_ && watch_->last() > t0 + tDone)
+                std::fprintf(stderr, "receiver: row Done %.4f s before its last byte reached the file\n",
+                             watch_->last() - t0 - tDone);
             double first = -1, span = -1;
             if (watch_) {
                 if (watch_->first() > 0)
