@@ -236,7 +236,7 @@ private:
             // The last byte may still be on its way to the disk's view.
             for (const double end = now() + 2; watch_ && watch_->last() == 0 && now() < end;)
                 ::usleep(1000);
-            if (watch_ && watch_->last() > t0 + tDone)
+            if (watch_ && watch_->last() > t0 + tDone + 0.01)
                 std::fprintf(stderr, "receiver: row Done %.4f s before its last byte reached the file\n",
                              watch_->last() - t0 - tDone);
             double first = -1, span = -1;
