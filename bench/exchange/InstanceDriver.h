@@ -1,0 +1,284 @@
+#pragma once
+// One program instance in a child process of the exchange benchmark: its own
+// QApplication (offscreen), corvid.ini and folder, a real main window and
+// transfer window, driven through their controls by one-line commands read
+// from a pipe. Every command gets one reply line ("ok ..." or "fail ...").
+//
+//   listen PORT | connect PORT | session | add PATH | adddir DIR | send
+//   rows N | probe | late | receive NAME SIZE TIMEOUT-MS | clear | quit
+#include "ProcStats.h"
+
+#include "core/settings/IniFile.h"
+#include "core/transfer/TransferCenter.h"
+#include "core/transfer/TransferQueue.h"
+#include "gui/session/TForm1.h"
+#include "gui/transfer/TForm2.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QToolButton>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace bench {
+
+// Watches the file a reception writes: when its first and its last byte
+// reach the disk (stat polled off the UI thread).
+class FileWatch {
+public:
+    FileWatch(QByteArray path, qint64 size) : path_(std::move(path)), size_(size)
+    {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~FileWatch()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    FileWatch(const FileWatch&) = delete;
+    FileWatch& operator=(const FileWatch&) = delete;
+    double first() const { return first_; }
+    double last() const { return last_; }
+
+private:
+    void run()
+    {
+        const double limit = now() + 3600;
+        while (!stop_ && now() < limit) {
+            struct stat st {};
+            if (::stat(path_.constData(), &st) == 0) {
+                if (st.st_size > 0 && first_ == 0)
+                    first_ = now();
+                if (st.st_size >= size_) {
+                    last_ = now();
+                    return;
+                }
+            }
+            ::usleep(200);
+        }
+    }
+    QByteArray path_;
+    qint64 size_;
+    std::atomic<bool> stop_ {false};
+    std::atomic<double> first_ {0};
+    std::atomic<double> last_ {0};
+    std::thread thread_;
+};
+
+class InstanceDriver {
+public:
+    InstanceDriver(const QString& dir, const QString& user, int inFd, int outFd)
+        : dir_(dir), out_(outFd), notifier_(inFd, QSocketNotifier::Read)
+    {
+        QDir().mkpath(recvDir());
+        const QString ini = dir + QStringLiteral("/corvid.ini");
+        {
+            corvid::IniFile f(ini);
+            f.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false);
+            f.writeBool(QStringLiteral("Option"), QStringLiteral("VerCheck"), false);
+            f.writeString(QStringLiteral("Option"), QStringLiteral("UserName"), user);
+            f.writeString(QStringLiteral("Option"), QStringLiteral("RecvDir"), recvDir() + QLatin1Char('/'));
+        }
+        form_ = std::make_unique<corvid::TForm1>(ini);
+        form_->show();
+        win().show();
+        probe_.setTimerType(Qt::PreciseTimer);
+        probe_.setInterval(10);
+        QObject::connect(&probe_, &QTimer::timeout, [this] {
+            const double late = double(probeClock_.nsecsElapsed()) / 1e6 - 10.0;
+            lateMs_ = std::max(lateMs_, late);
+            probeClock_.restart();
+        });
+        QObject::connect(&notifier_, &QSocketNotifier::activated, [this, inFd] { readCommands(inFd); });
+    }
+    ~InstanceDriver() { watch_.reset(); }
+    InstanceDriver(const InstanceDriver&) = delete;
+    InstanceDriver& operator=(const InstanceDriver&) = delete;
+
+    QString recvDir() const { return dir_ + QStringLiteral("/recv"); }
+
+private:
+    corvid::TForm2& win() { return form_->transferWindow(); }
+    corvid::TransferQueue& recvQueue() { return form_->transfer().receiveQueue(); }
+    template <class T> T* child(QObject* in, const char* name) { return in->findChild<T*>(QString::fromLatin1(name)); }
+
+    void reply(const QByteArray& line)
+    {
+        const QByteArray l = line + '\n';
+        (void)!::write(out_, l.constData(), size_t(l.size()));
+    }
+
+    void readCommands(int fd)
+    {
+        char buf[4096];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) {  // the parent went away
+            QCoreApplication::exit(1);
+            return;
+        }
+        pending_.append(buf, n);
+        for (int nl; (nl = pending_.indexOf('\n')) >= 0;) {
+            const QString line = QString::fromUtf8(pending_.left(nl));
+            pending_.remove(0, nl + 1);
+            run(line.split(QLatin1Char(' ')));
+        }
+    }
+
+    // Polls `cond` every 2 ms until it holds or `timeoutMs` passed, then
+    // calls `done` with the outcome.
+    void waitFor(std::function<bool()> cond, int timeoutMs, std::function<void(bool)> done)
+    {
+        auto* t = new QTimer(form_.get());
+        auto clock = std::make_shared<QElapsedTimer>();
+        clock->start();
+        QObject::connect(t, &QTimer::timeout, [t, clock, cond, done, timeoutMs] {
+            const bool ok = cond();
+            if (ok || clock->elapsed() > timeoutMs) {
+                t->stop();
+                t->deleteLater();
+                done(ok);
+            }
+        });
+        t->start(2);
+    }
+    void replyWhen(std::function<bool()> cond, int timeoutMs)
+    {
+        waitFor(std::move(cond), timeoutMs, [this](bool ok) { reply(ok ? "ok" : "fail timeout"); });
+    }
+
+    bool allDone()
+    {
+        corvid::TransferQueue& q = recvQueue();
+        for (int i = 0; i < q.Count(); ++i)
+            if (q.Row(i).State() != corvid::RowState::Done)
+                return false;
+        return q.Count() > 0;
+    }
+
+    void run(const QStringList& a)
+    {
+        const QString& c = a.value(0);
+        QToolButton* btRecvList = child<QToolButton>(&win(), "btRecvList");
+        if (c == QLatin1String("listen")) {
+            child<QLineEdit>(form_.get(), "edPort")->setText(a.value(1));
+            child<QToolButton>(form_.get(), "btServer")->click();
+            replyWhen([this] { return child<QToolButton>(form_.get(), "btServer")->isChecked(); }, 5000);
+        } else if (c == QLatin1String("connect")) {
+            child<QLineEdit>(form_.get(), "edIP")->setText(QStringLiteral("127.0.0.1"));
+            child<QLineEdit>(form_.get(), "edPort")->setText(a.value(1));
+            child<QToolButton>(form_.get(), "btClient")->click();
+            replyWhen([btRecvList] { return btRecvList->isEnabled(); }, 10000);
+        } else if (c == QLatin1String("session")) {
+            replyWhen([btRecvList] { return btRecvList->isEnabled(); }, 10000);
+        } else if (c == QLatin1String("add")) {
+            win().AddLocalFile(a.mid(1).join(QLatin1Char(' ')));
+            reply("ok");
+        } else if (c == QLatin1String("adddir")) {
+            const QDir d(a.mid(1).join(QLatin1Char(' ')));
+            for (const QString& f : d.entryList(QDir::Files, QDir::Name))
+                win().AddLocalFile(d.filePath(f));
+            reply("ok");
+        } else if (c == QLatin1String("send")) {
+            // "送信開始" down lists the queue; when it is down already, "リスト送信".
+            if (child<QToolButton>(&win(), "btSend")->isChecked())
+                win().btSendListClick();
+            else
+                win().btSendClick(true);
+            reply("ok");
+        } else if (c == QLatin1String("rows")) {
+            const int n = a.value(1).toInt();
+            replyWhen([this, n] { return recvQueue().Count() >= n; }, 30000);
+        } else if (c == QLatin1String("probe")) {
+            lateMs_ = 0;
+            probeClock_.start();
+            probe_.start();
+            reply("ok");
+        } else if (c == QLatin1String("late")) {
+            probe_.stop();
+            reply("ok " + QByteArray::number(lateMs_, 'f', 2));
+        } else if (c == QLatin1String("receive")) {
+            receive(a.value(1), a.value(2).toLongLong(), a.value(3).toInt());
+        } else if (c == QLatin1String("clear")) {
+            win().btLV2AllClearClick();
+            win().btLV1AllClearClick();
+            reply("ok");
+        } else if (c == QLatin1String("quit")) {
+            reply("ok");
+            QCoreApplication::quit();
+        } else {
+            reply("fail unknown command");
+        }
+    }
+
+    // Presses "受信開始" and waits for every receive row to be Done. Reply:
+    // ok <s to all Done> <s to first byte> <s first to last byte> <peak growth KiB>
+    void receive(const QString& name, qint64 size, int timeoutMs)
+    {
+        const bool peak = resetPeak();
+        const long rss0 = statusKiB("VmRSS:");
+        if (name != QLatin1String("-"))
+            watch_ = std::make_unique<FileWatch>(QFile::encodeName(recvDir() + QLatin1Char('/') + name), size);
+        const double t0 = now();
+        if (!child<QToolButton>(&win(), "btRecv")->isChecked())
+            win().btRecvClick(true);
+        waitFor([this] { return allDone(); }, timeoutMs, [this, t0, rss0, peak](bool ok) {
+            const double tDone = now() - t0;
+            // The last byte may still be on its way to the disk's view.
+            for (const double end = now() + 2; watch_ && watch_->last() == 0 && now() < end;)
+                ::usleep(1000);
+            if (watch_ && watch_->last() > t0 + tDone + 0.01)
+                std::fprintf(stderr, "receiver: row Done %.4f s before its last byte reached the file\n",
+                             watch_->last() - t0 - tDone);
+            double first = -1, span = -1;
+            if (watch_) {
+                if (watch_->first() > 0)
+                    first = watch_->first() - t0;
+                if (watch_->last() > 0 && watch_->first() > 0)
+                    span = watch_->last() - watch_->first();
+                watch_.reset();
+            }
+            const long grow = peak ? statusKiB("VmHWM:") - rss0 : -1;
+            reply(QStringLiteral("%1 %2 %3 %4 %5")
+                      .arg(ok ? QStringLiteral("ok") : QStringLiteral("fail"))
+                      .arg(tDone, 0, 'f', 4)
+                      .arg(first, 0, 'f', 4)
+                      .arg(span, 0, 'f', 4)
+                      .arg(grow)
+                      .toUtf8());
+        });
+    }
+
+    QString dir_;
+    int out_;
+    QSocketNotifier notifier_;
+    QByteArray pending_;
+    std::unique_ptr<corvid::TForm1> form_;
+    QTimer probe_;
+    QElapsedTimer probeClock_;
+    double lateMs_ = 0;
+    std::unique_ptr<FileWatch> watch_;
+};
+
+// The child's whole life: the application, the instance, the loop.
+inline int runInstance(const QString& dir, const QString& user, int inFd, int outFd)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char arg0[] = "bench_exchange";
+    char* argv[] = {arg0, nullptr};
+    QApplication app(argc, argv);
+    InstanceDriver driver(dir, user, inFd, outFd);
+    return app.exec();
+}
+
+} // namespace bench
