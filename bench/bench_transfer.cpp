@@ -18,6 +18,7 @@
 #include "core/protocol/TcpListener.h"
 #include "core/protocol/TransferEngine.h"
 #include "core/protocol/Transport.h"
+#include "exchange/ProcStats.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,10 @@
 #include <vector>
 
 using namespace corvid;
+
+using bench::now;
+using bench::resetPeak;
+using bench::statusKiB;
 
 namespace {
 
@@ -74,49 +79,11 @@ struct Figures {
     bool ok = false;
 };
 
-double now()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 double processCpu()
 {
     rusage ru {};
     getrusage(RUSAGE_SELF, &ru);
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-long statusKiB(const char* key)
-{
-    FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long value = -1;
-    const size_t keyLen = std::strlen(key);
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, key, keyLen) == 0) {
-            value = std::atol(line + keyLen);
-            break;
-        }
-    }
-    std::fclose(f);
-    return value;
-}
-
-// Starts a fresh peak: afterwards VmHWM counts from the current RSS on.
-// False when the kernel does not let us, the peak would then be the
-// process's whole life and the memory figure meaningless.
-bool resetPeak()
-{
-    const int fd = ::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, "5", 1) == 1;
-    ::close(fd);
-    return ok;
 }
 
 bool makeSource(const QString& path, qint64 size)
