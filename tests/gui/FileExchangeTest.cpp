@@ -20,12 +20,7 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 
-quint16 freePort()
-{
-    TcpListener l;
-    EXPECT_TRUE(l.listen(0));
-    return l.port();
-}
+using TransferInstance::freePort;
 
 QByteArray sha(const QString& path)
 {

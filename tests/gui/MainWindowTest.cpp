@@ -1,3 +1,4 @@
+#include "gui/TransferInstance.h"
 #include "core/protocol/TcpListener.h"
 #include "core/session/ChatLog.h"
 #include "core/session/SessionController.h"
@@ -26,12 +27,7 @@ namespace {
 
 constexpr int kWaitMs = 8000;
 
-quint16 freePort()
-{
-    TcpListener l;
-    EXPECT_TRUE(l.listen(0));
-    return l.port();
-}
+using TransferInstance::freePort;
 
 // One main window with its own folder and corvid.ini.
 struct Instance {

@@ -1,3 +1,4 @@
+#include "gui/TransferInstance.h"
 #include "BuildConfig.h"
 #include "core/netenv/AddressDiscovery.h"
 #include "core/protocol/TcpListener.h"
@@ -31,12 +32,7 @@ namespace {
 constexpr int kWaitMs = 8000;
 const QString kMaker = QStringLiteral("http://maker.example/");
 
-quint16 freePort()
-{
-    TcpListener l;
-    EXPECT_TRUE(l.listen(0));
-    return l.port();
-}
+using TransferInstance::freePort;
 
 bool waitFor(const std::function<bool()>& done, int ms = kWaitMs)
 {

@@ -2,6 +2,7 @@
 // One program instance for widget tests: a main window with its own folder
 // and corvid.ini (no router search, no update check), and handles on its
 // transfer window.
+#include "core/protocol/TcpListener.h"
 #include "core/settings/IniFile.h"
 #include "core/transfer/TransferCenter.h"
 #include "core/transfer/TransferQueue.h"
@@ -19,6 +20,14 @@
 #include <memory>
 
 namespace corvid::TransferInstance {
+
+// A loopback port nobody listens on right now.
+inline quint16 freePort()
+{
+    TcpListener l;
+    EXPECT_TRUE(l.listen(0));
+    return l.port();
+}
 
 struct Instance {
     QTemporaryDir dir;

@@ -7,6 +7,7 @@
 #include "core/protocol/Commands.h"
 #include "core/protocol/FileListExchange.h"
 #include "core/protocol/TransferEngine.h"
+#include "core/protocol/TransferResultCode.h"
 #include "core/protocol/Transport.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/Conversions.h"
@@ -49,8 +50,12 @@ struct Listening {
         center = std::make_unique<TransferCenter>(settings, a.log, a.ui);
         TransferDispatch::Hooks hooks;
         hooks.partnerAddress = [this] { return a.ctl.partnerAddress(); };
-        hooks.receptionEnded = [this] { ++receptionsEnded; };
         dispatch = std::make_unique<TransferDispatch>(*center, std::move(hooks));
+        // What the scheduler listens to: the end of each reception.
+        center->setEventObserver([this](int code, const QString&) {
+            if (code == RcReceived || code == RcReceiveFailed)
+                ++receptionsEnded;
+        });
         a.ctl.setDispatch(dispatch.get());
         EXPECT_EQ(partner.connect(QStringLiteral("127.0.0.1"), a.port()), Outcome::Connected);
         QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);

@@ -18,8 +18,8 @@ public:
     // Owner thread, between operations.
     void reset() { cancelled_ = false; }
 
-    // Connects `out` to host:port within timeoutMs, checking for cancel() in
-    // short slices. On success `out` is watched until it is released with
+    // Connects `out` to host:port within timeoutMs; cancel() ends the wait
+    // within about 50 ms. On success `out` is watched until it is released with
     // unwatch() (or the next connect).
     bool connect(TcpConnection& out, const QString& host, quint16 port, int timeoutMs);
     void unwatch(TcpConnection& c);

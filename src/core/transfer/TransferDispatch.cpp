@@ -188,12 +188,8 @@ void TransferDispatch::AcceptPushedFile(TcpConnection& c, HeaderBlock& block)
         if (partner)
             partner->SetTransferPriority(3);
     });
+    // Codes 9 and 10 above also start the scheduler's next step at once.
     claim.Release();
-    // The next reception starts now, not at the next tick.
-    center_.handOver().post([this] {
-        if (hooks_.receptionEnded)
-            hooks_.receptionEnded();
-    });
 }
 
 // ---- client role -----------------------------------------------------------

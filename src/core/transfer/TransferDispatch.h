@@ -27,9 +27,6 @@ public:
         std::function<QString()> partnerAddress;
         // A programmatic press of "リスト送信" (UI thread).
         std::function<void()> sendListClicked;
-        // A reception has ended: the scheduler takes its next step at once
-        // (UI thread).
-        std::function<void()> receptionEnded;
     };
 
     TransferDispatch(TransferCenter& center, Hooks hooks);
