@@ -1,4 +1,6 @@
+#include "core/protocol/TransferResultCode.h"
 #include "core/session/ChatLog.h"
+#include "core/transfer/TransferCenter.h"
 #include "core/settings/INotifyDesktop.h"
 #include "core/settings/ISoundPlayer.h"
 #include "core/settings/Notifier.h"
@@ -239,6 +241,39 @@ TEST(WindowNotifications, LinesOfTheLogPlayTheirSound)
     form.chatLog().AddLogLine(QStringLiteral("mine"), LineOwn);
     form.chatLog().Timer3Timer();
     EXPECT_EQ(player.requested(), 1);
+}
+
+// A file list arriving flashes the window's own series, the one the log
+// lines use (its rules are the notifier's tests): none in the foreground,
+// one for a burst in the background. Offscreen, a shown window keeps the
+// application active, so the series ends at its first step, in the
+// normal look.
+TEST(WindowNotifications, AListArrivalRunsTheLogLinesFlashSeries)
+{
+    QTemporaryDir dir;
+    writeFile(dir, "corvid.ini", "[Option]\nUseUPnP=0\nVerCheck=0\nUserName=Aki\n");
+    TForm1 form(dir.filePath(QStringLiteral("corvid.ini")));
+    form.show();
+    ASSERT_TRUE(waitFor([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; }));
+    Notifier& notifier = form.notifications().notifier();
+
+    form.transfer().NotifyTransferEvent(RcListArrived, {});
+    EXPECT_FALSE(notifier.flash().running());
+    EXPECT_FALSE(notifier.flashTimer()->isActive());
+
+    form.setWindowState(Qt::WindowMinimized);
+    ASSERT_TRUE(waitFor([&] { return form.isMinimized(); }));
+    form.transfer().NotifyTransferEvent(RcListArrived, {});
+    EXPECT_TRUE(notifier.flash().running());
+    EXPECT_TRUE(notifier.flashTimer()->isActive());
+    EXPECT_EQ(notifier.flashTimer()->interval(), FlashSeries::kStepMs);
+    form.transfer().NotifyTransferEvent(RcListArrived, {});
+    EXPECT_TRUE(notifier.flash().running());
+    EXPECT_EQ(notifier.flash().counter(), 0);
+
+    ASSERT_TRUE(waitFor([&] { return !notifier.flash().running(); }));
+    EXPECT_FALSE(notifier.flash().highlighted());
+    EXPECT_FALSE(notifier.flashTimer()->isActive());
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include "settings/PrintQt.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,8 +38,12 @@ struct Env {
     std::unique_ptr<NetEnvControl> net;
     bool searchOver = false;
 
-    Env(quint16 ssdpPort, const UpdateHost& update = {})
+    QString ini = dir.filePath(QStringLiteral("corvid.ini"));
+
+    Env(quint16 ssdpPort, const UpdateHost& update = {}, const QString& iniName = {})
     {
+        if (!iniName.isEmpty())
+            ini = dir.filePath(iniName);
         NetEnvConfig c;
         c.ssdp = SsdpTarget{QStringLiteral("127.0.0.1"), ssdpPort};
         c.update = update;
@@ -51,7 +57,7 @@ struct Env {
         ho.beginShutdown();
         net.reset();
     }
-    QString iniPath() const { return dir.filePath(QStringLiteral("corvid.ini")); }
+    QString iniPath() const { return ini; }
     void start() { net->FormCreate(QStringLiteral("192.168.0.20"), [this] { searchOver = true; }); }
     void serverStarted(quint16 port)
     {
@@ -90,6 +96,24 @@ TEST(NetEnvControl, FailedSearchLogsFirstSwitchesUPnPOffAndKeepsOrder)
     bool ran = false;
     e.net->AfterPending([&] { ran = true; });
     EXPECT_TRUE(ran);
+}
+
+// UseUPnP=0 cannot be stored: the user hears why the next start searches
+// again. Refused even for root: the path is a folder, or lies below a file.
+TEST(NetEnvControl, FailedSearchWhoseSettingCannotBeWrittenSaysSo)
+{
+    FakeSsdp silent([](const QByteArray&) { return QByteArray(); });
+    for (const char* name : {"folder.ini", "file/corvid.ini"}) {
+        Env e(silent.port(), {}, name);
+        ASSERT_TRUE(QDir(e.dir.path()).mkdir(QStringLiteral("folder.ini")));
+        QFile file(e.dir.filePath(QStringLiteral("file")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        e.start();
+        ASSERT_TRUE(waitFor([&] { return e.searchOver; })) << name;
+        EXPECT_EQ(e.log.lines(), (QStringList{"UPnP検出失敗", e.iniPath() + " に書き込めません"})) << name;
+        EXPECT_FALSE(e.settings.UseUPnP) << name;
+    }
 }
 
 TEST(NetEnvControl, ClosingDuringAMappingRequestStillRemovesTheMapping)

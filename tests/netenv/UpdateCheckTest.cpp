@@ -37,11 +37,11 @@ bool waitFor(const std::function<bool()>& done, int ms = 8000)
 
 // One check against a server on loopback; the log lines it leaves once
 // the check's thread has ended.
-QStringList runCheck(const UpdateHost& host, const ReplyLimits& limits = {})
+QStringList runCheck(const UpdateHost& host, const ReplyLimits& limits = {}, const QString& maker = kMaker)
 {
     UiHandOver ho;
     FakeLog log;
-    VersionCheckRunner runner({host, kMaker, limits}, log, ho);
+    VersionCheckRunner runner({host, maker, limits}, log, ho);
     runner.StartVersionCheck();
     EXPECT_TRUE(waitFor([&] { return runner.running() == 0; }, 20000));
     QCoreApplication::processEvents();
@@ -109,6 +109,26 @@ TEST(UpdateCheck, AnswersAndTheLinesTheyGive)
         if (c.downloadLink != "-") {
             EXPECT_EQ(NetworkEnvironment::downloadLink(), c.downloadLink) << c.what;
         }
+    }
+}
+
+// A build without the maker's address: only a web URL in the file gives a
+// link line; without one the check just ends.
+TEST(UpdateCheck, WithoutAMakerAddressOnlyAWebUrlGivesALink)
+{
+    const struct {
+        const char* what;
+        QByteArray body;
+        QStringList lines;
+    } cases[] = {
+        {"no URL", "Version=9\r\n", {kEnd}},
+        {"empty URL", "Version=9\r\nURL=\r\n", {kEnd}},
+        {"not a web address", "Version=9\r\nURL=javascript:alert(1)\r\n", {kEnd}},
+        {"web address", "Version=9\r\nURL=https://dl.example/c\r\n", {link("https://dl.example/c"), kEnd}},
+    };
+    for (const auto& c : cases) {
+        FakeHttp server([&](int fd, const QByteArray&, const FakeHttp&) { sendAll(fd, FakeHttp::reply("200 OK", c.body)); });
+        EXPECT_EQ(runCheck(fake(server.port()), {}, QString()), c.lines) << c.what;
     }
 }
 

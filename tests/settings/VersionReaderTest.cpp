@@ -104,10 +104,17 @@ TEST(VersionReader, FailuresGiveTheirErrorTexts)
     const auto r = noTranslation.Query("FileVersion");
     EXPECT_FALSE(r.ok());
     EXPECT_TRUE(r.error.startsWith("QueryVersionInfo:"));
+    // Nor may a query without a translation land on a table and read it as
+    // an empty string.
+    const auto asTable = noTranslation.Query("041103A4");
+    EXPECT_FALSE(asTable.ok());
+    EXPECT_TRUE(asTable.error.startsWith("QueryVersionInfo:")) << asTable.error.toStdString();
     contents.translations << qMakePair(quint16(0x0411), quint16(0x03A4));
     VersionReader noString("x", blockLoader(VersionBlock::Build(contents)), 0x0411);
     EXPECT_TRUE(noString.Query("Comments").error.startsWith("QueryVersionInfo:"));
     EXPECT_EQ(noString.Query("FileVersion").text, "1.0");
+    // An empty name names the table itself, not a string in it.
+    EXPECT_TRUE(noString.Query("").error.startsWith("QueryVersionInfo:"));
 }
 
 TEST(VersionReader, DamagedBlocksNeverReadOutOfBounds)

@@ -132,7 +132,10 @@ void NetEnvControl::searchDone(bool found)
         settings_.UseUPnP = false;
         log_.AddLogLine(QStringLiteral("UPnP検出失敗"), LineSys);
         IniFile ini(settingsPath_);
-        ini.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false);
+        QString error;
+        // Unwritten, the next start searches again; the user should know why.
+        if (!ini.writeBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), false, &error))
+            log_.AddLogLine(error.toHtmlEscaped(), LineSys);
     }
     if (auto over = std::move(searchOver_))
         over();

@@ -41,7 +41,8 @@ public:
 
     // Start-up: the WAN address becomes the LAN address; with UseUPnP on,
     // the router search and the external-address query start. When the
-    // search fails, "UPnP検出失敗" is logged and UseUPnP=0 written.
+    // search fails, "UPnP検出失敗" is logged and UseUPnP=0 written (a
+    // refused write is logged as well).
     // `searchOver` runs once the search's outcome is known (also at once
     // when there is no search).
     void FormCreate(const QString& lanAddress, std::function<void()> searchOver);

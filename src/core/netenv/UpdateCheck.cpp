@@ -84,14 +84,20 @@ QString UpdateCheck::VersionFileValue(const QList<QByteArray>& lines, const QStr
 QString UpdateCheck::Evaluate(const QList<QByteArray>& lines, const QString& ownVersion, const QString& makerUrl,
                               QString& downloadLink)
 {
+    const auto webAddress = [](const QString& a) {
+        return a.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+               || a.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    };
     const QString url = VersionFileValue(lines, QStringLiteral("URL"));
     // The file comes over plain HTTP: only a web address is taken as the
     // link, anything else falls back to the maker's page.
-    const bool webAddress = url.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
-                            || url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-    downloadLink = webAddress ? url : makerUrl;
+    downloadLink = webAddress(url) ? url : makerUrl;
     const QString version = VersionFileValue(lines, QStringLiteral("Version"));
     if (version.isEmpty() || version == ownVersion)
+        return QString();
+    // A build without the maker's address has nowhere to point: a link
+    // line then would lead nowhere.
+    if (!webAddress(downloadLink))
         return QString();
     return LinkLine(downloadLink);
 }

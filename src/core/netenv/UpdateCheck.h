@@ -51,7 +51,7 @@ public:
     static QString VersionFileValue(const QList<QByteArray>& lines, const QString& name);
     // UI side: sets `downloadLink` (the file's URL, else makerUrl) and
     // gives the link line when the file's Version differs from
-    // ownVersion, else empty text.
+    // ownVersion and the link is a web address, else empty text.
     static QString Evaluate(const QList<QByteArray>& lines, const QString& ownVersion, const QString& makerUrl,
                             QString& downloadLink);
     static QString LinkLine(const QString& link);

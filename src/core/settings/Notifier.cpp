@@ -70,6 +70,11 @@ void Notifier::LineNotification(int kind)
             player_.PlaySoundFile(*slot, settings_.soundFile(*slot));
     }
     // Every line of every kind, whatever the sound settings.
+    StartFlashing();
+}
+
+void Notifier::StartFlashing()
+{
     if (flash_.lineShown(inBackground()))
         flashTimer_.start();
 }

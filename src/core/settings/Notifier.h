@@ -33,6 +33,9 @@ public:
     // A line was shown in the chat log: its sound, then flashing when the
     // program is in the background.
     void LineNotification(int kind);
+    // Starts the flash series when the program is in the background and
+    // none is running (every log line, and a file list's arrival).
+    void StartFlashing();
     // A character or an input-method composition reached the input box.
     void TypingNotification();
     // One step of the flash series (the flash timer's handler).

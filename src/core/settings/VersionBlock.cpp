@@ -173,8 +173,17 @@ bool VersionBlock::Query(const QByteArray& block, const QString& subBlock, QByte
     Node n;
     if (!readNode(block, 0, block.size(), n))
         return false;
-    const QStringList path = subBlock.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
-    for (const QString& key : path) {
+    // "\" is the root. Past the leading separator an empty key names no
+    // node: "\StringFileInfo\\<name>" (no translation) must not read a
+    // table called <name> as a string.
+    QStringView rest(subBlock);
+    if (rest.startsWith(QLatin1Char('\\')))
+        rest = rest.mid(1);
+    const QList<QStringView> path =
+        rest.isEmpty() ? QList<QStringView>() : rest.split(QLatin1Char('\\'), Qt::KeepEmptyParts);
+    for (const QStringView key : path) {
+        if (key.isEmpty())
+            return false;
         bool found = false;
         Node child;
         for (qsizetype at = n.childrenAt; at < n.end;) {

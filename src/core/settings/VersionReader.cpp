@@ -118,6 +118,9 @@ VersionReader::Result VersionReader::Query(const QString& name)
     QByteArray pairs;
     VersionBlock::Query(block_, QStringLiteral("\\VarFileInfo\\Translation"), pairs);
     const QString translation = ChooseTranslation(pairs, language_);
+    // Without a translation there is no string table to read from.
+    if (translation.isEmpty())
+        return {QString(), prefix + errorText(ENODATA)};
     QByteArray value;
     bool text = false;
     if (!VersionBlock::Query(block_, QStringLiteral("\\StringFileInfo\\") + translation + QLatin1Char('\\') + name,

@@ -414,8 +414,9 @@ void TForm1::createTransferWindow()
     connect(form2_.get(), &TForm2::listArrivalBarWanted, Panel3, &QWidget::setVisible);
     connect(form2_.get(), &TForm2::visibilityChanged, btTrans, &QToolButton::setChecked);
     connect(form2_.get(), &TForm2::flashWanted, this, [this] {
-        if (!QApplication::activeWindow() || isMinimized())
-            QApplication::alert(this);
+        // The same series as the log lines': a burst flashes once.
+        if (notify_)
+            notify_->StartFlashing();
     });
     connect(session_.get(), &SessionController::connectionStateChanged, form2_.get(), &TForm2::UpdateButtons);
     setAcceptDrops(true);

@@ -30,6 +30,11 @@ WindowNotifications::~WindowNotifications()
         QCoreApplication::instance()->removeEventFilter(typing_.get());
 }
 
+void WindowNotifications::StartFlashing()
+{
+    notifier_->StartFlashing();
+}
+
 bool WindowNotifications::isApplicationActive() const
 {
     return QGuiApplication::applicationState() == Qt::ApplicationActive;

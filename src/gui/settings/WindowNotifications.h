@@ -28,6 +28,8 @@ public:
 
     Notifier& notifier() { return *notifier_; }
     SoundPlayer& player() { return *player_; }
+    // A file list arrived: flash as for a log line, without a sound.
+    void StartFlashing();
 
     // INotifyDesktop
     bool isApplicationActive() const override;
