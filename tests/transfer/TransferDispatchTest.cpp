@@ -290,6 +290,9 @@ TEST(TransferDispatch, TheEndOfATransferIsRecordedWhileTheUiThreadIsBusy)
     lastChunk.open();
     holdUiBusy([&] { return pulled.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_TRUE(pulled.get());
+    // Until its final step the row is in transfer: a new request of it gets
+    // no answer rather than racing that step.
+    EXPECT_FALSE(l.center->sendingList().NotInTransfer(sent));
     QTRY_COMPARE_WITH_TIMEOUT(sent->State(), RowState::Done, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(l.a.log.contains(QStringLiteral("ファイル送信成功：report.txt")), kWaitMs);
     EXPECT_TRUE(l.center->sendingList().NotInTransfer(sent));
