@@ -70,7 +70,16 @@ protected:
     {
         return center->StartWorkerTo("127.0.0.1", port, kind, arg, row);
     }
-    bool allDone() { return QTest::qWaitFor([&] { return center->WorkerCount() == 0; }, kWaitMs); }
+    // Every worker has ended and every step it posted (a final row step, a
+    // report) has run: steps run in the order they were handed over.
+    bool allDone()
+    {
+        if (!QTest::qWaitFor([&] { return center->WorkerCount() == 0; }, kWaitMs))
+            return false;
+        bool drained = false;
+        handOver.post([&] { drained = true; });
+        return QTest::qWaitFor([&] { return drained; }, kWaitMs);
+    }
 
     // A receive row for a file of `size` bytes.
     RowRef receiveRow(const QString& name, qint64 size, RowState s = RowState::Waiting)
@@ -126,8 +135,14 @@ TEST_F(ClientThreadTest, ListJobsReportTheirResultCodes)
     ASSERT_TRUE(allDone());
     EXPECT_EQ(codes(), QList<int>({RcListNotSent, RcListSent}));
     EXPECT_EQ(center->sendQueue().Row(0).State(), RowState::Waiting);
-    std::lock_guard lock(pushedMutex);
-    EXPECT_EQ(pushed, QList<QByteArray>({"\"x.bin\",\"1,000\",", "\"y.bin\",\"7\","}));
+    // The worker is done once its bytes are out; the peer takes them on a
+    // thread of its own.
+    const auto got = [&] {
+        std::lock_guard lock(pushedMutex);
+        return pushed;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !got().isEmpty(); }, kWaitMs));
+    EXPECT_EQ(got(), QList<QByteArray>({"\"x.bin\",\"1,000\",", "\"y.bin\",\"7\","}));
     EXPECT_TRUE(log.lines().isEmpty());  // codes 0 to 4 are never logged
 }
 
@@ -285,6 +300,7 @@ TEST_F(ClientThreadTest, ShutdownInTheMiddleOfAReceptionLeavesAResumablePartialF
         gate.open();
         EXPECT_EQ(codes(), QList<int>({RcReceiveStarted}));
         EXPECT_EQ(row->State(), RowState::Transferring);  // untouched after the shutdown
+        EXPECT_EQ(center->receivingList().Count(), 0);     // its dropped final step let go of the claim
     }
     const QString path = recvDir.filePath("big.bin");
     const qint64 partial = QFileInfo(path).size();
@@ -301,7 +317,8 @@ TEST_F(ClientThreadTest, ShutdownInTheMiddleOfAReceptionLeavesAResumablePartialF
     const RowRef row = next.receiveQueue().Append("big.bin", Conversions::FormatThousands(size), settings.RecvDir,
                                                   RowState::Waiting);
     ASSERT_TRUE(next.StartWorkerTo("127.0.0.1", peer.port(), TClientThread::FetchFile, {}, row));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return next.WorkerCount() == 0; }, 120000));
+    // Its claim goes last in its final row step.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return next.WorkerCount() == 0 && next.receivingList().Count() == 0; }, 120000));
     EXPECT_EQ(resume.lastStart.load(), partial);
     EXPECT_EQ(row->State(), RowState::Done);
     EXPECT_TRUE(readFile(path) == content);
@@ -313,7 +330,7 @@ TEST_F(ClientThreadTest, AJobGivenWholeRunsWithoutConnectingAndReportsWhenAsked)
     std::atomic<bool> ranOnUi{false};
     ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [&](TClientThread& w) {
         EXPECT_FALSE(w.Connection.isOpen());
-        w.OnUiThread([&] { ranOnUi = true; });
+        handOver.runAndWait([&] { ranOnUi = true; });
         w.ResultCode = RcVersionChecked;
         return true;
     }));

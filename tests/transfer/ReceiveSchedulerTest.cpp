@@ -14,6 +14,8 @@
 
 #include <QTest>
 
+#include <unistd.h>
+
 #include <vector>
 
 using namespace corvid;
@@ -192,6 +194,12 @@ TEST_F(ReceiveSchedulerTest, BothCursorsShareTheFirstRowThenSplit)
     q().SetState(rows[0], S::Transferring);
     scheduler->Timer2Timer();  // both cursors only refresh it
     EXPECT_EQ(started, QStringList({"r0"}));
+    // Its one reception is no normal reception of its own to slow down.
+    auto rec = q().MakeRecord(rows[0], settings.RecvDir);
+    rec->SetCarrierThread(::gettid());
+    TransferList::Claim claim = center->receivingList().TryClaim(rec);
+    EXPECT_FALSE(center->NormalReceptionToSlow(rows[0]));
+    claim.Release();
     finish(rows[0], true);
     QTRY_COMPARE_WITH_TIMEOUT(started, QStringList({"r0", "r1", "r2"}), kWaitMs);
     EXPECT_EQ(sched().NormalCursor, rows[1]);

@@ -1,17 +1,12 @@
 #include "core/transfer/TClientThread.h"
 
 #include "core/protocol/FileListExchange.h"
-#include "core/protocol/TransferEngine.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/protocol/Transport.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/FileListText.h"
 #include "core/transfer/TransferCenter.h"
-
-#include <QFileInfo>
-
-#include <unistd.h>
 
 namespace corvid {
 
@@ -47,15 +42,10 @@ void TClientThread::Stop()
     Connection.shutdown();
 }
 
-bool TClientThread::OnUiThread(const std::function<void()>& step)
-{
-    return !Stopping() && center_.handOver().runAndWait(step);
-}
-
 void TClientThread::Execute()
 {
     if (!customJob_) {
-        if (!Connection.connectTo(Host, Port, Transport::kConnectTimeoutMs) || Stopping())
+        if (!Connection.connectTo(Host, Port, Transport::kConnectTimeoutMs, nullptr, &stop_) || Stopping())
             return;  // unreachable: silently, rows keep their state
     }
     bool report = false;
@@ -70,9 +60,11 @@ void TClientThread::Execute()
         break;
     }
     if (report) {
-        const int code = ResultCode;
-        const QString text = ReportText;
-        OnUiThread([this, code, &text] { center_.NotifyTransferEvent(code, text); });
+        // Posted: nothing here waits for it, and only shutdown drops it.
+        TransferCenter& center = center_;
+        center_.handOver().post([&center, code = ResultCode, text = ReportText] {
+            center.NotifyTransferEvent(code, text);
+        });
     }
 }
 
@@ -80,7 +72,8 @@ bool TClientThread::RunSendList()
 {
     QStringList lines;
     bool built = false;
-    if (!OnUiThread([&] { built = FileListText::BuildFileList(center_.sendQueue(), lines); }))
+    if (!center_.handOver().runAndWait([&] { built = FileListText::BuildFileList(center_.sendQueue(), lines); },
+                                       stopping()))
         return false;
     if (!built) {
         ResultCode = RcListNotSent;
@@ -99,12 +92,13 @@ bool TClientThread::RunFetchList()
         return true;
     }
     bool added = false;
-    if (!OnUiThread([&] {
-            MergeOptions options;
-            options.receiveFolder = center_.settings().RecvDir;
-            options.autoAccept = center_.settings().AutoAccept;
-            added = FileListText::MergeWireLines(center_.receiveQueue(), Lines, options);
-        }))
+    const auto merge = [&] {
+        MergeOptions options;
+        options.receiveFolder = center_.settings().RecvDir;
+        options.autoAccept = center_.settings().AutoAccept;
+        added = FileListText::MergeWireLines(center_.receiveQueue(), Lines, options);
+    };
+    if (!center_.handOver().runAndWait(merge, stopping()))
         return false;
     ResultCode = added ? RcListArrived : RcListNothingNew;
     return true;
@@ -112,79 +106,32 @@ bool TClientThread::RunFetchList()
 
 bool TClientThread::RunSendFile()
 {
-    TransferQueue& queue = center_.sendQueue();
-    TransferList::Claim claim;
-    if (!OnUiThread([&] {
-            auto rec = queue.MakeRecord(Row);
-            if (!rec)
-                return;
-            bool ok = false;
-            const qint32 start = Argument.trimmed().toInt(&ok);
-            rec->StartPosition = ok ? start : 0;
-            rec->DoneBytes = rec->StartPosition;
-            claim = center_.sendingList().TryClaim(rec);
-            if (!claim)
-                return;
-            if (queue.IsRunning()) {
-                center_.NotifyTransferEvent(RcSendStarted, queue.Find(Row)->Name());
-                queue.SetState(Row, RowState::Transferring);
-            }
-        }))
-        return false;
-    if (!claim)
-        return false;  // the row left its queue or is already being sent
-    TCRFileRec& rec = *claim.record();
-    Outcome = TransferEngine::PushFile(Connection, kToken, rec, center_.settings().shared().ChunkSize).ok();
-    if (!OnUiThread([&] {
-            if (Row->State() == RowState::Transferring)
-                center_.UpdateRowAfterTransfer(SendFile, Row, Outcome);
-        }))
-        return false;
-    ResultCode = Outcome ? RcSent : RcSendFailed;
-    ReportText = QFileInfo(rec.LocalPath).fileName();
-    claim.Release();
-    Connection.close();
-    return true;
+    TransferRun::Request request;
+    request.row = Row;
+    bool ok = false;
+    const qint32 start = Argument.trimmed().toInt(&ok);
+    request.start = ok ? start : 0;
+    return RunFile(TransferRun::Flow::Push, request);
 }
 
 bool TClientThread::RunFetchFile()
 {
-    TransferQueue& queue = center_.receiveQueue();
-    TransferList::Claim claim;
-    TransferList::Record partner;
-    const QString receiveFolder = center_.settings().shared().RecvDir;
-    const pid_t self = static_cast<pid_t>(::gettid());  // CarrierThread: this worker
-    if (!OnUiThread([&] {
-            auto rec = queue.MakeRecord(Row, receiveFolder);
-            if (!rec)
-                return;
-            rec->SetCarrierThread(self);
-            claim = center_.receivingList().TryClaim(rec);
-            if (!claim)
-                return;
-            partner = center_.NormalReceptionToSlow(Row);
-            if (partner)
-                partner->SetTransferPriority(2);
-            center_.NotifyTransferEvent(RcReceiveStarted, queue.Find(Row)->Name());
-            queue.SetState(Row, RowState::Transferring);
-        }))
-        return false;
-    if (!claim)
-        return false;  // already being received, or gone: no report
-    TCRFileRec& rec = *claim.record();
-    Outcome = TransferEngine::ReceiveFile(Connection, kToken, rec, center_.settings().shared().ChunkSize).ok();
-    if (!Outcome)
-        Connection.close();
-    if (!OnUiThread([&] {
-            center_.UpdateRowAfterTransfer(FetchFile, Row, Outcome);
-            if (partner)
-                partner->SetTransferPriority(3);
-        }))
-        return false;
-    ResultCode = Outcome ? RcReceived : RcReceiveFailed;
-    ReportText = QFileInfo(rec.LocalPath).fileName();
-    claim.Release();
-    return true;
+    TransferRun::Request request;
+    request.row = Row;
+    return RunFile(TransferRun::Flow::Fetch, request);
+}
+
+bool TClientThread::RunFile(TransferRun::Flow flow, const TransferRun::Request& request)
+{
+    TransferRun run(center_, flow);
+    if (!run.Claim(request, stopping()))
+        return false;  // the row left its queue or is already in transfer: no report
+    Outcome = run.Transfer(Connection).ok();
+    Connection.close();
+    ResultCode = run.ResultCode();
+    ReportText = run.FileName();
+    run.Finish();
+    return false;  // the final step reports
 }
 
 } // namespace corvid

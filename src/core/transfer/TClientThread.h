@@ -1,6 +1,7 @@
 #pragma once
 #include "core/protocol/RowLink.h"
 #include "core/protocol/TcpConnection.h"
+#include "core/transfer/TransferRun.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,10 +18,11 @@ class TransferCenter;
 // One client-role job on a transfer connection of its own: send our list
 // (21), push a file the peer asked for (22), fetch the peer's list (31),
 // fetch a file (32); 40 (update check) runs a job given from outside. Every
-// step that touches rows runs on the UI thread through the hand-over, and
-// the worker waits for it; a hand-over that answers "not done" (shutdown)
-// ends the job at once, without touching rows again. Owned by the
-// TransferCenter, which joins it.
+// step that touches rows runs on the UI thread through the hand-over: the
+// worker waits for the steps whose answer it needs (a hand-over that
+// answers "not done", shutdown, ends the job at once, without touching rows
+// again) and posts its report; a file job is a TransferRun, whose final
+// step is posted. Owned by the TransferCenter, which joins it.
 class TClientThread {
 public:
     enum JobKind { SendList = 21, SendFile = 22, FetchList = 31, FetchFile = 32, UpdateCheck = 40 };
@@ -39,7 +41,8 @@ public:
     void Stop();
     bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
-    // Worker thread only (and UI steps it waits for).
+    // Worker thread only (and UI steps it waits for); Kind and Row are fixed
+    // at creation and may be read from any thread.
     TcpConnection Connection;   // own connection
     QString Argument;           // kind 22: the request's StartPosition text
     QString ReportText;         // name that goes with the report
@@ -51,8 +54,6 @@ public:
     QString Host;
     quint16 Port = 0;
 
-    // Runs a step on the UI thread and waits; false = not done (shutdown).
-    bool OnUiThread(const std::function<void()>& step);
     bool Stopping() const { return stop_.load(std::memory_order_acquire); }
 
 private:
@@ -61,6 +62,13 @@ private:
     bool RunSendFile();
     bool RunFetchList();
     bool RunFetchFile();
+    bool RunFile(TransferRun::Flow flow, const TransferRun::Request& request);
+    // The give-up test of every wait on the UI thread: only Stop(), which
+    // comes with shutdown, ends one.
+    std::function<bool()> stopping() const
+    {
+        return [this] { return Stopping(); };
+    }
 
     TransferCenter& center_;
     CustomJob customJob_;

@@ -12,6 +12,8 @@
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferEvents.h"
 
+#include <algorithm>
+
 namespace corvid {
 
 TransferCenter::TransferCenter(AppSettings& settings, ILogSink& log, UiHandOver& handOver)
@@ -85,7 +87,8 @@ void TransferCenter::NotifyTransferEvent(int code, const QString& name)
 TransferList::Record TransferCenter::NormalReceptionToSlow(const RowRef& row) const
 {
     const ReceiveSchedule& s = schedule_;
-    if (!row || s.PriorityCursor != row || !s.NormalCursor)
+    // Both cursors on one row: it is received once, and not slowed by itself.
+    if (!row || s.PriorityCursor != row || !s.NormalCursor || s.NormalCursor == row)
         return {};
     TransferList::Record rec = model_.receivingList.FindTransfer(s.NormalCursor);
     return rec && rec->CarrierThread() > 0 ? rec : TransferList::Record();
@@ -145,6 +148,8 @@ void TransferCenter::RequestList()
 
 bool TransferCenter::StartWorker(int kind, const QString& argument, const RowRef& row)
 {
+    if (Requested(kind, row))
+        return false;
     QString host;
     quint16 port = 0;
     if (!peer_.clientPeer || !peer_.clientPeer(host, port))
@@ -174,6 +179,23 @@ bool TransferCenter::startOwned(std::unique_ptr<TClientThread> worker)
     worker->Start();
     workers_.push_back(std::move(worker));
     return true;
+}
+
+bool TransferCenter::Requested(int kind, const RowRef& row)
+{
+    // A file row in transfer holds its claim until its final row step, also
+    // after its worker has ended.
+    if (kind == TClientThread::SendFile && !model_.sendingList.NotInTransfer(row))
+        return true;
+    if (kind == TClientThread::FetchFile && !model_.receivingList.NotInTransfer(row))
+        return true;
+    if (kind != TClientThread::SendFile && kind != TClientThread::FetchFile && kind != TClientThread::FetchList)
+        return false;
+    reapFinished();
+    std::lock_guard lock(workersMutex_);
+    return std::any_of(workers_.begin(), workers_.end(), [&](const std::unique_ptr<TClientThread>& w) {
+        return !w->Finished() && w->Kind == kind && (kind == TClientThread::FetchList || w->Row == row);
+    });
 }
 
 int TransferCenter::WorkerCount()

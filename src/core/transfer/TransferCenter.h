@@ -45,8 +45,9 @@ struct PeerAccess {
 // whatever serves transfers; nothing of it is process-wide.
 //
 // Threads: queues, schedule and the hooks belong to the UI thread; the
-// lists may be used from any thread; workers hand every row step to the UI
-// thread with UiHandOver::runAndWait.
+// lists may be used from any thread. A transfer's row steps reach the UI
+// thread through its TransferRun: the claim waits, the final step is
+// posted.
 class TransferCenter {
 public:
     TransferCenter(AppSettings& settings, ILogSink& log, UiHandOver& handOver);
@@ -99,8 +100,13 @@ public:
     void RequestList();
 
     // Starts a worker (client role): host and port of the session's peer.
-    // False when no peer is known or shutdown has begun.
+    // False when no peer is known, shutdown has begun, or the request is
+    // already in hand (Requested).
     bool StartWorker(int kind, const QString& argument = {}, const RowRef& row = {});
+    // A file job (22, 32) whose row is in transfer or has a worker started
+    // for it, or a list fetch (31) with a worker running: a repeated request
+    // of the peer or of the scheduler needs no second worker.
+    bool Requested(int kind, const RowRef& row = {});
     bool StartWorkerTo(const QString& host, quint16 port, int kind, const QString& argument = {},
                        const RowRef& row = {});
     // A worker whose job is given whole (kind 40, the update check): it

@@ -2,16 +2,12 @@
 
 #include "core/protocol/FileListExchange.h"
 #include "core/protocol/SjisCodec.h"
-#include "core/protocol/TransferEngine.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/FileListText.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
-
-#include <QFileInfo>
-#include <unistd.h>
 
 namespace corvid {
 
@@ -49,11 +45,12 @@ bool TransferDispatch::fromPartner(const TcpConnection& c) const
     return !partner.isEmpty() && c.peerAddress() == partner;
 }
 
-bool TransferDispatch::onUi(TcpConnection& c, const std::function<void()>& step)
+std::function<bool()> TransferDispatch::shut(const TcpConnection& c)
 {
-    // Whoever stops the server shuts this connection first; the wait then
-    // gives up, so the thread can be joined from the UI thread.
-    return center_.handOver().runAndWait(step, [&c] { return !c.isOpen(); });
+    // Whoever stops the server shuts this connection first; a wait for a
+    // first step then gives up, so the thread can be joined from the UI
+    // thread. Outcomes are posted and never wait.
+    return [&c] { return !c.isOpen(); };
 }
 
 // ---- server role ---------------------------------------------------------
@@ -65,131 +62,77 @@ void TransferDispatch::ServeListRequest(TcpConnection& c, HeaderBlock& block)
         return;
     QByteArray stream;
     bool built = false;
-    if (!onUi(c, [&] { built = FileListText::BuildFileListStream(center_.sendQueue(), stream); }) || !built)
+    UiHandOver& ui = center_.handOver();
+    if (!ui.runAndWait([&] { built = FileListText::BuildFileListStream(center_.sendQueue(), stream); }, shut(c))
+        || !built)
         return;  // an empty queue: nothing is answered
     if (FileListExchange::SendFileList(c, QByteArray(kToken), QByteArrayLiteral("FileList"), stream))
-        onUi(c, [&] { center_.NotifyTransferEvent(RcListSent, {}); });
+        ui.post([center = &center_] { center->NotifyTransferEvent(RcListSent, {}); });
 }
 
 void TransferDispatch::AcceptPushedList(TcpConnection& c, HeaderBlock& block)
 {
     if (!fromPartner(c))
         return;
+    UiHandOver& ui = center_.handOver();
     if (!FileListExchange::ReceiveFileList(c, QByteArray(kToken), block)) {
-        onUi(c, [&] { center_.NotifyTransferEvent(RcListNotReceived, {}); });
+        ui.post([center = &center_] { center->NotifyTransferEvent(RcListNotReceived, {}); });
         return;
     }
-    onUi(c, [&] {
-        ReceiveSchedule& s = center_.schedule();
+    // The list is ours once read; its merge does not depend on the connection.
+    ui.post([&center = center_, block] {
+        ReceiveSchedule& s = center.schedule();
         if (!s.ListWindowShown) {
             // Merged when the window is first shown; a later list replaces it.
             s.PendingList = block;
             s.PriorityPending = true;
-            center_.NotifyTransferEvent(RcListArrived, {});
+            center.NotifyTransferEvent(RcListArrived, {});
             return;
         }
         MergeOptions options;
-        options.receiveFolder = center_.settings().RecvDir;
-        options.autoAccept = center_.settings().AutoAccept;
-        if (FileListText::MergeWireLines(center_.receiveQueue(), block, options)) {
+        options.receiveFolder = center.settings().RecvDir;
+        options.autoAccept = center.settings().AutoAccept;
+        if (FileListText::MergeWireLines(center.receiveQueue(), block, options)) {
             s.PriorityPending = true;
-            center_.NotifyTransferEvent(RcListArrived, {});
+            center.NotifyTransferEvent(RcListArrived, {});
         } else {
-            center_.NotifyTransferEvent(RcListNothingNew, {});
+            center.NotifyTransferEvent(RcListNothingNew, {});
         }
     });
+}
+
+TransferRun::Request TransferDispatch::requestOf(const HeaderBlock& block)
+{
+    TransferRun::Request request;
+    request.fileName = fileNameOf(block);
+    request.contentLength = contentLengthOf(block);
+    request.start = startPositionOf(block);
+    return request;
 }
 
 void TransferDispatch::ServeFileRequest(TcpConnection& c, HeaderBlock& block)
 {
     if (!fromPartner(c))
         return;
-    const QString name = fileNameOf(block);
-    const qint64 length = contentLengthOf(block);
-    const qint32 start = startPositionOf(block);
-    TransferQueue& queue = center_.sendQueue();
-    TransferList::Claim claim;
-    RowRef row;
-    if (!onUi(c, [&] {
-            row = queue.FindRequested(name, length);
-            auto rec = row ? queue.MakeRecord(row) : nullptr;
-            if (!rec)
-                return;
-            rec->StartPosition = start;
-            rec->DoneBytes = start;
-            // The in-transfer test and the adding are one step.
-            claim = center_.sendingList().TryClaim(rec);
-            if (!claim)
-                return;
-            if (queue.IsRunning())
-                queue.SetState(row, RowState::Transferring);
-            center_.NotifyTransferEvent(RcSendStarted, QFileInfo(rec->LocalPath).fileName());
-        }))
-        return;
-    if (!claim)
+    TransferRun run(center_, TransferRun::Flow::Serve);
+    if (!run.Claim(requestOf(block), shut(c)))
         return;  // unknown name, other size or already being sent: no answer
-    TCRFileRec& rec = *claim.record();
-    const bool ok = TransferEngine::ServeFile(c, QByteArray(kToken), rec, center_.settings().shared().ChunkSize).ok();
-    const QString sent = QFileInfo(rec.LocalPath).fileName();
-    onUi(c, [&] {
-        QueueRow* r = queue.Find(row);
-        if (r && r->State() == RowState::Transferring)
-            queue.SetState(row, ok && queue.IsRunning() ? RowState::Done : RowState::Stopped);
-        center_.NotifyTransferEvent(ok ? RcSent : RcSendFailed, sent);
-        if (queue.Find(row) && queue.Find(row)->State() != RowState::Waiting)
-            center_.RefreshProgress(queue, row);
-    });
-    claim.Release();
+    run.Transfer(c);
     c.shutdown();
+    run.Finish();
 }
 
 void TransferDispatch::AcceptPushedFile(TcpConnection& c, HeaderBlock& block)
 {
     if (!fromPartner(c))
         return;
-    const QString name = fileNameOf(block);
-    const qint64 length = contentLengthOf(block);
-    const qint32 start = startPositionOf(block);
-    const QString receiveFolder = center_.settings().shared().RecvDir;
-    const pid_t self = static_cast<pid_t>(::gettid());  // this connection's thread carries it
-    TransferQueue& queue = center_.receiveQueue();
-    TransferList::Claim claim;
-    TransferList::Record partner;
-    RowRef row;
-    if (!onUi(c, [&] {
-            row = queue.FindRequested(name, length);
-            auto rec = row ? queue.MakeRecord(row, receiveFolder) : nullptr;
-            if (!rec)
-                return;
-            rec->StartPosition = start;
-            rec->DoneBytes = start;
-            rec->SetCarrierThread(self);
-            claim = center_.receivingList().TryClaim(rec);
-            if (!claim)
-                return;
-            queue.SetState(row, RowState::Transferring);
-            partner = center_.NormalReceptionToSlow(row);
-            if (partner)
-                partner->SetTransferPriority(2);
-            center_.NotifyTransferEvent(RcReceiveStarted, QFileInfo(rec->LocalPath).fileName());
-        }))
-        return;
-    if (!claim)
+    TransferRun run(center_, TransferRun::Flow::Accept);
+    if (!run.Claim(requestOf(block), shut(c)))
         return;  // unknown name, other size or a second push: no answer
-    TCRFileRec& rec = *claim.record();
-    const bool ok =
-        TransferEngine::ReceivePushedFile(c, QByteArray(kToken), rec, block, center_.settings().shared().ChunkSize).ok();
-    if (!ok)
+    if (!run.Transfer(c, &block).ok())
         c.shutdown();
-    const QString received = QFileInfo(rec.LocalPath).fileName();
-    onUi(c, [&] {
-        center_.UpdateRowAfterTransfer(TClientThread::FetchFile, row, ok);
-        center_.NotifyTransferEvent(ok ? RcReceived : RcReceiveFailed, received);
-        if (partner)
-            partner->SetTransferPriority(3);
-    });
-    // Codes 9 and 10 above also start the scheduler's next step at once.
-    claim.Release();
+    // Codes 9 and 10 of the final step also start the scheduler's next step.
+    run.Finish();
 }
 
 // ---- client role -----------------------------------------------------------
@@ -207,9 +150,13 @@ void TransferDispatch::PeerAsksForList()
 
 void TransferDispatch::PeerAsksForFile(const HeaderBlock& block)
 {
-    const RowRef row = center_.sendQueue().FindRequested(fileNameOf(block), contentLengthOf(block));
-    if (!row || !center_.sendingList().NotInTransfer(row))
+    TransferQueue& queue = center_.sendQueue();
+    // With "送信開始" up the push would send nothing: no worker, no connection.
+    const RowRef row = queue.IsRunning() ? queue.FindRequested(fileNameOf(block), contentLengthOf(block)) : RowRef();
+    if (!row)
         return;  // nothing is answered
+    // A row already being sent, or asked for again before its worker got
+    // to it, starts none.
     center_.StartWorker(TClientThread::SendFile, QString::fromLatin1(Header::Value(block, "StartPosition")), row);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/session/ISessionDispatch.h"
+#include "core/transfer/TransferRun.h"
 
 #include <QString>
 #include <functional>
@@ -14,11 +15,15 @@ class TransferCenter;
 // Server role, on the accepted connection's thread: only the session
 // partner is served. A block from any other address (or while there is no
 // session) gets no answer, which is the protocol's answer to a request it
-// does not serve. Row steps go to the UI thread and wait; when that wait
-// gives up (shutdown, or the connection was shut) nothing more is done.
+// does not serve. A first step on the UI thread (a claim, building the
+// list) is waited for; when that wait gives up (shutdown, or the connection
+// was shut) nothing has happened and nothing more is done. Outcomes (a
+// transfer's final step, a list's merge, result codes) are posted: they are
+// recorded however late the UI thread is, once the connection is long gone.
 //
 // Client role, on the UI thread: the peer's requests on the session
-// connection start workers.
+// connection start workers, one per request, and none for a request this
+// side would not serve.
 class TransferDispatch : public ISessionDispatch {
 public:
     struct Hooks {
@@ -42,8 +47,9 @@ public:
 
 private:
     bool fromPartner(const TcpConnection& c) const;
-    // Runs `step` on the UI thread and waits; false when it did not run.
-    bool onUi(TcpConnection& c, const std::function<void()>& step);
+    // The give-up test of a first step's wait: the connection was shut.
+    static std::function<bool()> shut(const TcpConnection& c);
+    static TransferRun::Request requestOf(const HeaderBlock& block);
 
     TransferCenter& center_;
     Hooks hooks_;
