@@ -121,7 +121,9 @@ TEST_F(FullDiskTest, APushIntoAFullFolderEndsAsDiskFullWithWholeChunks)
     in.RunButton()->SetPressed(true);
     out.RunButton()->SetPressed(true);
     const auto size = Conversions::FormatThousands(kFile);
-    const auto receiving = [&] { return in.MakeRecord(in.Append("p.bin", size, folder, RowState::Transferring)); };
+    const auto receiving = [&] {
+        return in.MakeRecord(in.Append("p.bin", size, folder, RowState::Transferring), folder);
+    };
 
     const auto pushFrom = [&](qint64 start, TransferOutcome& received) {
         auto src = out.MakeRecord(out.Append("p.bin", size, sendDir.path() + "/", RowState::Transferring));

@@ -95,7 +95,7 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
         chunk.truncate(0);
         // Short waits with the stop test between them: a sender that
         // trickles a byte now and then must not hold a stop for the whole
-        // stall limit. The chunk in flight is dropped on a stop.
+        // stall limit. A chunk not yet whole is dropped on a stop.
         auto lastByte = std::chrono::steady_clock::now();
         while (chunk.size() < n) {
             const ReadStatus st = c.readSome(chunk, n - chunk.size(), kStopTestMs);
@@ -107,7 +107,7 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
                 status = TransferStatus::ConnectionLost;
                 break;
             }
-            if (!rec.MayContinue()) {
+            if (chunk.size() < n && !rec.MayContinue()) {
                 status = TransferStatus::Stopped;
                 break;
             }
