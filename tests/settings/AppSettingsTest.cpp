@@ -157,6 +157,21 @@ TEST_F(AppSettingsTest, EmptyReceiveFolderTakesTheExecutableFolder)
     EXPECT_EQ(s.UserName, ""); // present but empty: the dialog asks for a name
 }
 
+TEST_F(AppSettingsTest, HandWrittenReceiveFolderIsCleanedOnceWhenRead)
+{
+    // Rows carry their folder in clean form; the setting must name it the
+    // same way, and every thread sees the clean one.
+    const std::pair<const char*, const char*> cases[] = {
+        {"/data//in/", "/data/in/"}, {"/data/./in", "/data/in/"}, {"/data/x/../in//", "/data/in/"}, {"/", "/"}};
+    for (const auto& [written, clean] : cases) {
+        put(QByteArray("[Option]\nRecvDir=") + written + "\n");
+        const AppSettings s = loaded();
+        EXPECT_EQ(s.RecvDir, clean) << written;
+        EXPECT_EQ(s.shared().RecvDir, clean) << written;
+        EXPECT_TRUE(contents().contains(QByteArray("RecvDir=") + written));  // reading writes nothing
+    }
+}
+
 TEST_F(AppSettingsTest, MessageAndSoundArraysFollowTheFileOrder)
 {
     put("[Message]\nsdBegin=0\nsdSuccess=1\nsdFail=0\nrvBegin=1\nrvSuccess=0\nrvFail=1\n"

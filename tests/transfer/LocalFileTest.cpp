@@ -9,6 +9,7 @@
 
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -87,10 +88,69 @@ TEST(LocalFileChooser, HiddenSmallerCopyIsResumedElseAFreshNameIsTaken)
     LocalFile fresh;
     ASSERT_TRUE(LocalFileChooser::Choose(path, 403, fresh));
     EXPECT_EQ(fresh.Path(), dir.filePath("a_1.txt"));
+    // a_1.txt is this entry's reception, still running: no second file
+    // beside it. Another size of the name takes the next fresh name.
+    LocalFile busy;
+    EXPECT_FALSE(LocalFileChooser::Choose(path, 403, busy));
     LocalFile fresh2;
-    ASSERT_TRUE(LocalFileChooser::Choose(path, 403, fresh2));
+    ASSERT_TRUE(LocalFileChooser::Choose(path, 500, fresh2));
     EXPECT_EQ(fresh2.Path(), dir.filePath("a_2.txt"));
     EXPECT_EQ(readFile(path).size(), 403);  // never overwritten
+}
+
+TEST(LocalFileChooser, OnlyACopyRecordedForThisEntryAndSizeIsResumed)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.txt");
+    {
+        LocalFile f;
+        ASSERT_TRUE(LocalFileChooser::Choose(path, 1000, f));
+        ASSERT_TRUE(f.Append(pattern(400)));
+    }
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 1000), 400);
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 2000), 0);  // listed again with another size
+    {
+        LocalFile other;
+        ASSERT_TRUE(LocalFileChooser::Choose(path, 2000, other));
+        EXPECT_EQ(other.Path(), dir.filePath("a_1.txt"));
+        EXPECT_FALSE(other.Resumed());
+        ASSERT_TRUE(other.Append(pattern(100)));
+    }
+    EXPECT_EQ(readFile(path), pattern(400));  // the old copy untouched, still resumable for its size
+    EXPECT_TRUE(FileAttributes::IsHidden(attrOf(path)));
+    // Each copy resumes for its own listing, the fresh name too.
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 2000), 100);
+    {
+        LocalFile f;
+        ASSERT_TRUE(LocalFileChooser::Choose(path, 2000, f));
+        EXPECT_EQ(f.Path(), dir.filePath("a_1.txt"));
+        EXPECT_TRUE(f.Resumed());
+        EXPECT_EQ(f.Size(), 100);
+    }
+    LocalFile same;
+    ASSERT_TRUE(LocalFileChooser::Choose(path, 1000, same));
+    EXPECT_EQ(same.Path(), path);
+    EXPECT_EQ(same.Size(), 400);
+
+    // A copy recorded for another entry (here b.txt's data under the name
+    // c.txt), or with a record that does not read, is nobody's partial copy.
+    {
+        LocalFile f;
+        ASSERT_TRUE(LocalFileChooser::Choose(dir.filePath("b.txt"), 1000, f));
+        ASSERT_TRUE(f.Append(pattern(10)));
+    }
+    ASSERT_TRUE(QFile::rename(dir.filePath("b.txt"), dir.filePath("c.txt")));
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(dir.filePath("c.txt"), 1000), 0);
+    ASSERT_TRUE(writeFile(dir.filePath("d.txt"), pattern(10)));
+    ASSERT_TRUE(FileAttributes::Write(dir.filePath("d.txt"), 34));
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(dir.filePath("d.txt"), 1000), 10);  // no record: the old rule
+    ASSERT_EQ(::setxattr(QFile::encodeName(dir.filePath("d.txt")).constData(), FileAttributes::kPartialXattrName,
+                         "junk", 4, 0),
+              0);
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(dir.filePath("d.txt"), 1000), 0);
+    LocalFile f;
+    ASSERT_TRUE(LocalFileChooser::Choose(dir.filePath("d.txt"), 1000, f));
+    EXPECT_EQ(f.Path(), dir.filePath("d_1.txt"));
 }
 
 TEST(LocalFileChooser, VisibleFileOrLinkIsNeverWrittenThrough)

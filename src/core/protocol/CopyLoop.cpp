@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <vector>
 
 namespace corvid {
@@ -73,7 +74,7 @@ qint64 CopyLoop::CountedBytes(qint64 accepted, qint64 total)
 }
 
 TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& file, qint64 expected,
-                                 qint64 chunkSize)
+                                 qint64 chunkSize, int stallMs)
 {
     chunkSize = EffectiveChunk(chunkSize);
     QByteArray chunk;
@@ -92,13 +93,24 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
         }
         const qint64 n = qMin(expected - file.Size(), chunkSize);
         chunk.truncate(0);
+        // Short waits with the stop test between them: a sender that
+        // trickles a byte now and then must not hold a stop for the whole
+        // stall limit. A chunk not yet whole is dropped on a stop.
+        auto lastByte = std::chrono::steady_clock::now();
         while (chunk.size() < n) {
-            const ReadStatus st = c.readSome(chunk, n - chunk.size(), Transport::kBodyStallMs);
-            if (st != ReadStatus::Ok) {
+            const ReadStatus st = c.readSome(chunk, n - chunk.size(), kStopTestMs);
+            const auto now = std::chrono::steady_clock::now();
+            if (st == ReadStatus::Ok) {
+                lastByte = now;
+                rec.SetLive(file.Size() + chunk.size());
+            } else if (st != ReadStatus::Timeout || now - lastByte >= std::chrono::milliseconds(stallMs)) {
                 status = TransferStatus::ConnectionLost;
                 break;
             }
-            rec.SetLive(file.Size() + chunk.size());
+            if (chunk.size() < n && !rec.MayContinue()) {
+                status = TransferStatus::Stopped;
+                break;
+            }
         }
         if (status != TransferStatus::Completed) {
             if (!disconnectBytes().startsWith(suspectTail + chunk))
@@ -112,13 +124,19 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
             keep = n - tail;
             status = TransferStatus::ConnectionLost;
         }
-        const bool written = file.Append(chunk.constData(), keep);
-        rec.DoneBytes.store(file.Size());
-        rec.SetLive(file.Size());
-        if (!written) {
-            status = TransferStatus::FileWriteError;
+        const qint64 before = file.Size();
+        if (!file.Append(chunk.constData(), keep)) {
+            // Only whole chunks stay, so the copy resumes where its last
+            // whole chunk ended; a full disk is told apart for the user.
+            file.TruncateTo(before);
+            const int error = file.LastError();
+            status = error == ENOSPC || error == EDQUOT ? TransferStatus::DiskFull : TransferStatus::FileWriteError;
+            rec.DoneBytes.store(file.Size());
+            rec.SetLive(file.Size());
             break;
         }
+        rec.DoneBytes.store(file.Size());
+        rec.SetLive(file.Size());
         if (status != TransferStatus::Completed)
             break;
         suspectTail = chunk.right(tail);

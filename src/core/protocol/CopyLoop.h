@@ -16,9 +16,12 @@ public:
     // Reads chunks from the connection and appends each with one write until
     // the file holds `expected` bytes. Completed, or why it stopped. A chunk
     // is never kept when the connection turned out to close right behind it
-    // (the sender's closing block taken for data).
+    // (the sender's closing block taken for data), nor in part when its
+    // write fails (DiskFull when the file system is full). The stop test
+    // also runs every kStopTestMs while a chunk is being read; a sender that
+    // sends no byte for stallMs loses the transfer (ConnectionLost).
     static TransferStatus Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& file, qint64 expected,
-                                  qint64 chunkSize);
+                                  qint64 chunkSize, int stallMs = kReadStallMs);
 
     // Sends the bytes of fd from rec.StartPosition up to size, one write per
     // chunk, counting DoneBytes per 1024-byte piece as the socket accepts
@@ -29,6 +32,8 @@ public:
                                qint64& position, int stallMs = kWriteStallMs);
 
     static constexpr int kWriteStallMs = 60000;
+    static constexpr int kReadStallMs = 60000;
+    static constexpr int kStopTestMs = 250;
 
     // Of `accepted` bytes out of a chunk of `total`, the bytes that count as
     // sent: whole pieces only, except that the chunk's last piece counts

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -78,6 +80,35 @@ bool FileAttributes::WriteFd(int fd, quint32 word)
     const bool ok = ::fsetxattr(fd, kXattrName, text.constData(), static_cast<size_t>(text.size()), 0) == 0;
     applyReadOnly(fd, st, word);
     return ok;
+}
+
+std::optional<FileAttributes::PartialMark> FileAttributes::ReadPartialFd(int fd)
+{
+    char buf[1024];
+    const ssize_t len = ::fgetxattr(fd, kPartialXattrName, buf, sizeof buf);
+    if (len < 0 && (errno == ENODATA || errno == ENOTSUP))
+        return std::nullopt;
+    PartialMark mark;
+    const QByteArray text = len > 0 ? QByteArray(buf, len) : QByteArray();
+    const qsizetype slash = text.indexOf('/');
+    bool ok = false;
+    const qint64 expected = slash > 0 ? text.left(slash).toLongLong(&ok) : 0;
+    if (ok && expected > 0 && text.at(0) != '+') {
+        mark.expected = expected;
+        mark.entry = QString::fromUtf8(text.mid(slash + 1));
+    }
+    return mark;
+}
+
+bool FileAttributes::WritePartialFd(int fd, qint64 expected, const QString& entry)
+{
+    const QByteArray text = QByteArray::number(expected) + '/' + entry.toUtf8();
+    return ::fsetxattr(fd, kPartialXattrName, text.constData(), size_t(text.size()), 0) == 0;
+}
+
+void FileAttributes::ClearPartialFd(int fd)
+{
+    ::fremovexattr(fd, kPartialXattrName);
 }
 
 std::optional<quint32> FileAttributes::FinishedWord(qint64 peerWord)

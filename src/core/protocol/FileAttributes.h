@@ -19,6 +19,9 @@ public:
     static constexpr quint32 kArchive = 32;
     static constexpr quint32 kReceiving = kHidden | kArchive;  // 34: a reception in progress
     static constexpr char kXattrName[] = "user.corvid.attrib";
+    // Beside the word on a partial copy: the reception it belongs to, as
+    // "<expected size>/<entry name>" (a name never holds "/").
+    static constexpr char kPartialXattrName[] = "user.corvid.partial";
 
     // nullopt when the file cannot be examined.
     static std::optional<quint32> Read(const QString& path);
@@ -27,6 +30,17 @@ public:
     // are still adjusted).
     static bool Write(const QString& path, quint32 word);
     static bool WriteFd(int fd, quint32 word);
+
+    // What a partial copy records of its reception. A copy made before the
+    // record existed has none (nullopt); a record that does not parse reads
+    // as expected size -1, which matches no reception.
+    struct PartialMark {
+        qint64 expected = -1;
+        QString entry;
+    };
+    static std::optional<PartialMark> ReadPartialFd(int fd);
+    static bool WritePartialFd(int fd, qint64 expected, const QString& entry);
+    static void ClearPartialFd(int fd);
 
     static bool IsHidden(quint32 word) { return (word & kHidden) != 0; }
     // The word a finished reception keeps from the sender's FileAttr: never

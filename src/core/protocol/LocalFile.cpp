@@ -18,7 +18,8 @@ LocalFile::~LocalFile()
 
 LocalFile::LocalFile(LocalFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)),
-      size_(std::exchange(other.size_, 0)), resumed_(std::exchange(other.resumed_, false))
+      size_(std::exchange(other.size_, 0)), resumed_(std::exchange(other.resumed_, false)),
+      lastError_(std::exchange(other.lastError_, 0))
 {
 }
 
@@ -30,6 +31,7 @@ LocalFile& LocalFile::operator=(LocalFile&& other) noexcept
         path_ = std::move(other.path_);
         size_ = std::exchange(other.size_, 0);
         resumed_ = std::exchange(other.resumed_, false);
+        lastError_ = std::exchange(other.lastError_, 0);
     }
     return *this;
 }
@@ -47,23 +49,29 @@ bool LocalFile::Adopt(int fd, const QString& path, bool resumed)
     path_ = path;
     size_ = st.st_size;
     resumed_ = resumed;
+    lastError_ = 0;
     return true;
 }
 
 bool LocalFile::Append(const char* data, qint64 n)
 {
-    if (fd_ < 0)
+    if (fd_ < 0) {
+        lastError_ = EBADF;
         return false;
+    }
     qint64 done = 0;
     while (done < n) {
         const ssize_t w = ::write(fd_, data + done, static_cast<size_t>(n - done));
         if (w < 0) {
             if (errno == EINTR)
                 continue;
+            lastError_ = errno;
             return false;
         }
-        if (w == 0)
+        if (w == 0) {
+            lastError_ = EIO;
             return false;
+        }
         done += w;
         size_ += w;
     }

@@ -27,8 +27,10 @@ public:
     bool Resumed() const { return resumed_; }
 
     // Appends all bytes with one write (retrying partial writes). On failure
-    // Size() still tells how many bytes the file really holds.
+    // Size() still tells how many bytes the file really holds, and
+    // LastError() the system's reason (errno).
     bool Append(const char* data, qint64 n);
+    int LastError() const { return lastError_; }
     bool Append(const QByteArray& data) { return Append(data.constData(), data.size()); }
     // Drops everything from `size` on.
     bool TruncateTo(qint64 size);
@@ -42,6 +44,7 @@ private:
     QString path_;
     qint64 size_ = 0;
     bool resumed_ = false;
+    int lastError_ = 0;
 };
 
 } // namespace corvid

@@ -68,18 +68,26 @@ QString LocalFileChooser::FreshName(const QString& name, int n)
 
 qint64 LocalFileChooser::ResumeOffset(const QString& path, qint64 expected)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (expected <= 0)
+        return 0;
+    QString found;
+    bool busy = false;
+    const int fd = OpenResumable(path, expected, false, found, busy);
     if (fd < 0)
         return 0;
-    qint64 size = 0;
-    const qint64 offset = IsResumable(fd, expected, size) ? size : 0;
+    struct stat st {};
+    const qint64 offset = ::fstat(fd, &st) == 0 ? st.st_size : 0;
     ::close(fd);
     return offset;
 }
 
 // The one rule for resuming, shared by the offset we announce and the file
-// we open: a regular file, hidden, and smaller than expected.
-bool LocalFileChooser::IsResumable(int fd, qint64 expected, qint64& size)
+// we open: a regular file, hidden, smaller than expected, and recorded as
+// the partial copy of this entry at this expected size, so that a file the
+// peer replaced (listed again with another size) is never spliced onto the
+// old one's bytes. A copy made before the record existed keeps the old rule
+// (hidden and smaller), under the entry's own name only.
+bool LocalFileChooser::IsResumable(int fd, qint64 expected, const QString& entry, bool ownName)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= expected)
@@ -87,28 +95,53 @@ bool LocalFileChooser::IsResumable(int fd, qint64 expected, qint64& size)
     const auto word = FileAttributes::ReadFd(fd);
     if (!word || !FileAttributes::IsHidden(*word))
         return false;
-    size = st.st_size;
-    return true;
+    const auto mark = FileAttributes::ReadPartialFd(fd);
+    if (!mark)
+        return ownName;
+    return mark->expected == expected && mark->entry == entry;
 }
 
-// The file at `native` when it is a hidden partial copy smaller than
-// `expected`, opened and locked; -1 otherwise. `exists` tells whether
-// anything is at that path.
-int LocalFileChooser::OpenPartial(const QByteArray& native, qint64 expected, bool& exists)
+// The partial copy of a reception: the file at `localPath` or, when a file
+// of that name was in the way, the one under a fresh name, searched in the
+// order Choose hands fresh names out (up to the first free one). The
+// descriptor, or -1 when there is none. For writing, the copy is opened
+// read-write and locked; a resumable copy that is locked belongs to a
+// reception still running, which `busy` tells.
+int LocalFileChooser::OpenResumable(const QString& localPath, qint64 expected, bool forWriting, QString& found,
+                                    bool& busy)
 {
-    struct stat lst {};
-    exists = ::lstat(native.constData(), &lst) == 0;
-    if (!exists || !S_ISREG(lst.st_mode))
-        return -1;
-    const int fd = ::open(native.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    qint64 size = 0;
-    if (!IsResumable(fd, expected, size) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    busy = false;
+    const QString name = BareName(localPath);
+    const QString folder = FolderOf(localPath);
+    for (int n = 0; n <= kMaxFreshTries; ++n) {
+        const QString candidate = n == 0 ? localPath : folder + FreshName(name, n);
+        if (n > 0 && !FitsFileSystem(BareName(candidate)))
+            return -1;
+        const QByteArray native = QFile::encodeName(candidate);
+        struct stat lst {};
+        if (::lstat(native.constData(), &lst) != 0)
+            return -1;  // the first free name: none after it was handed out
+        if (!S_ISREG(lst.st_mode))
+            continue;
+        const int flags = (forWriting ? O_RDWR : O_RDONLY | O_NONBLOCK) | O_NOFOLLOW | O_CLOEXEC;
+        const int fd = ::open(native.constData(), flags);
+        if (fd < 0)
+            continue;
+        // Locked before the test, so that a reception finishing meanwhile
+        // cannot turn the file into a finished one under us.
+        const bool locked = !forWriting || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (IsResumable(fd, expected, name, n == 0)) {
+            if (locked) {
+                found = candidate;
+                return fd;
+            }
+            busy = true;
+            ::close(fd);
+            return -1;
+        }
         ::close(fd);
-        return -1;
     }
-    return fd;
+    return -1;
 }
 
 int LocalFileChooser::CreateExclusive(const QByteArray& native, bool& exists)
@@ -137,24 +170,22 @@ bool LocalFileChooser::Choose(const QString& localPath, qint64 expected, LocalFi
     if (expected <= 0 || !IsInFolder(localPath, folder) || !FitsFileSystem(name))
         return false;
 
-    bool exists = false;
-    const QByteArray native = QFile::encodeName(localPath);
-    int fd = OpenPartial(native, expected, exists);
-    bool resumed = fd >= 0;
-    if (fd < 0 && exists) {
-        // A resumable copy that is locked belongs to a reception still
-        // running; never start a second file beside it.
-        const int probe = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (probe >= 0) {
-            const bool busy = ::flock(probe, LOCK_EX | LOCK_NB) != 0;
-            ::close(probe);
-            if (busy)
-                return false;
-        }
+    // A hidden copy that is not this reception's (recorded for another size
+    // or entry) is left as it is: it may be the partial copy of another row
+    // of the same name, or data the user wants, so it is neither replaced
+    // nor appended to; the data goes to a fresh name, as beside a finished
+    // file.
+    QString chosen;
+    bool busy = false;
+    int fd = OpenResumable(localPath, expected, true, chosen, busy);
+    if (busy)
+        return false;  // never a second file beside a running reception
+    const bool resumed = fd >= 0;
+    bool exists = true;
+    if (fd < 0) {
+        chosen = localPath;
+        fd = CreateExclusive(QFile::encodeName(chosen), exists);
     }
-    if (fd < 0 && !exists)
-        fd = CreateExclusive(native, exists);
-    QString chosen = localPath;
     for (int n = 1; fd < 0 && exists && n <= kMaxFreshTries; ++n) {
         const QString fresh = FreshName(name, n);
         if (!FitsFileSystem(fresh))
@@ -164,9 +195,12 @@ bool LocalFileChooser::Choose(const QString& localPath, qint64 expected, LocalFi
     }
     if (fd < 0 || !out.Adopt(fd, chosen, resumed))
         return false;
-    // Where the marker cannot be set the reception goes on without it; the
-    // file then counts as finished and is never appended to.
-    FileAttributes::WriteFd(out.Fd(), FileAttributes::kReceiving);
+    // The record before the hidden bit: a hidden copy without a record would
+    // be resumed by the old rule whatever its size. Where either cannot be
+    // set the reception goes on without them; the file then counts as
+    // finished and is never appended to.
+    if (FileAttributes::WritePartialFd(out.Fd(), expected, name))
+        FileAttributes::WriteFd(out.Fd(), FileAttributes::kReceiving);
     return true;
 }
 

@@ -29,19 +29,23 @@ public:
     // report.txt, 2 -> report_2.txt; README, 1 -> README_1.
     static QString FreshName(const QString& name, int n);
 
-    // The size of the file at `path` when it is a hidden partial copy smaller
-    // than `expected`, else 0.
+    // The size of the partial copy that Choose would resume for `path` and
+    // `expected`, else 0: the offset a request announces.
     static qint64 ResumeOffset(const QString& path, qint64 expected);
 
-    // Opens the local file for `localPath` into `out`, locked and carrying the
-    // attribute word 34. False (and nothing created) when the name is unsafe,
-    // the folder not absolute and clean, or the file cannot be created or
-    // opened (also when no fresh name fits).
+    // Opens the local file for `localPath` into `out`, locked, carrying the
+    // attribute word 34 and recording the expected size and entry name: the
+    // partial copy of this reception when there is one (hidden, smaller,
+    // recorded for this size and name), else a new file. False (and nothing
+    // created) when the name is unsafe, the folder not absolute and clean,
+    // the partial copy is locked by a running reception, or the file cannot
+    // be created or opened (also when no fresh name fits).
     static bool Choose(const QString& localPath, qint64 expected, LocalFile& out);
 
 private:
-    static bool IsResumable(int fd, qint64 expected, qint64& size);
-    static int OpenPartial(const QByteArray& native, qint64 expected, bool& exists);
+    static bool IsResumable(int fd, qint64 expected, const QString& entry, bool ownName);
+    static int OpenResumable(const QString& localPath, qint64 expected, bool forWriting, QString& found,
+                             bool& busy);
     static int CreateExclusive(const QByteArray& native, bool& exists);
 };
 

@@ -96,6 +96,7 @@ TransferOutcome receiveData(TcpConnection& c, const QByteArray& token, TCRFileRe
     const bool complete = file.Size() == expected;
     if (complete) {
         FileAttributes::WriteFd(file.Fd(), finishedWord);
+        FileAttributes::ClearPartialFd(file.Fd());
         status = TransferStatus::Completed;
     }
     if (Commands::SendResult(c, token, complete) && complete) {

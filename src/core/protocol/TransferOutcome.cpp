@@ -17,6 +17,7 @@ const char* TransferOutcome::StatusName(TransferStatus status)
     case TransferStatus::ConnectionLost: return "ConnectionLost";
     case TransferStatus::FileReadError: return "FileReadError";
     case TransferStatus::FileWriteError: return "FileWriteError";
+    case TransferStatus::DiskFull: return "DiskFull";
     case TransferStatus::NotConfirmed: return "NotConfirmed";
     }
     return "?";

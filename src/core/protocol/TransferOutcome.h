@@ -19,6 +19,7 @@ enum class TransferStatus {
     ConnectionLost,  // the connection closed or stalled during the data
     FileReadError,
     FileWriteError,
+    DiskFull,        // the receive folder's file system is full (a write failed for want of space)
     NotConfirmed,    // all data sent, but no Result=True came back
 };
 

@@ -3,6 +3,7 @@
 #include "core/settings/IniFile.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <limits>
 
 namespace corvid {
@@ -30,6 +31,12 @@ QString withSlash(const QString& dir)
     if (dir.isEmpty() || dir.endsWith(QLatin1Char('/')))
         return dir;
     return dir + QLatin1Char('/');
+}
+
+// The same folder without doubled "/", "." or ".." parts, ending with "/".
+QString cleanFolder(const QString& dir)
+{
+    return dir.isEmpty() ? dir : withSlash(QDir::cleanPath(dir));
 }
 
 // A colour text that is not "#RRGGBB" would give a made-up colour and a
@@ -149,7 +156,11 @@ void AppSettings::loadAtStart(const IniFile& ini, const QString& hostName, const
     InputHeight = ini.readInteger(kOption, QStringLiteral("InputHeight"), d.InputHeight);
     UserName = ini.readString(kOption, QStringLiteral("UserName"), hostName);
     // An empty folder would put received files wherever the process runs.
-    RecvDir = withSlash(ini.readString(kOption, QStringLiteral("RecvDir"), d.RecvDir));
+    // A hand-written one is cleaned once here ("/data//in" is "/data/in/"):
+    // rows carry the folder in its clean form, and a reception must land in
+    // its row's folder. The file keeps what was written until the options
+    // are saved.
+    RecvDir = cleanFolder(ini.readString(kOption, QStringLiteral("RecvDir"), d.RecvDir));
     if (RecvDir.isEmpty())
         RecvDir = d.RecvDir;
     VerCheck = ini.readBool(kOption, QStringLiteral("VerCheck"), d.VerCheck);

@@ -139,7 +139,7 @@ int TransferQueue::ClearFinished()
     return removed;
 }
 
-std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row, const QString& receiveFolder) const
+std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row, const QString& /*receiveFolder*/) const
 {
     const int index = IndexOf(row);
     if (index < 0)
@@ -150,7 +150,9 @@ std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row, const Q
     rec->ListItem = row;
     rec->RunButton = runButton_;
     if (kind_ == QueueKind::Receive) {
-        rec->ReceiveFolder = receiveFolder;
+        // The row's own folder (column 6, the receive folder when it was
+        // listed): a later change of RecvDir moves only rows listed later.
+        rec->ReceiveFolder = r.Folder();
         bool ok = false;
         const qint64 size = Conversions::ParseThousands(r.SizeText(), &ok);
         rec->ExpectedSize = ok ? size : -1;

@@ -59,8 +59,9 @@ public:
 
     // A record for a transfer of the row: LocalPath, ListItem, RunButton and
     // (for the receive queue) ExpectedSize from the size column and the
-    // receive folder the file must land in (RecvDir; a reception without it
-    // is refused). Null for a removed row.
+    // folder the file must land in, the row's own (column 6, fixed when the
+    // row was listed). Null for a removed row. `receiveFolder` is not used:
+    // the current RecvDir has no say over rows listed before it changed.
     std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row, const QString& receiveFolder = {}) const;
 
     // Called after every change of rows or states (the view refreshes).
