@@ -17,6 +17,8 @@
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <condition_variable>
@@ -157,9 +159,14 @@ TEST_F(ClientThreadTest, FileJobsMoveTheFileAndUpdateTheRow)
     FileServer server{sendDir.path(), content};
     Peer puller([&](TcpConnection& c) { server.serve(c); });
     const RowRef in = receiveRow("f.dat", content.size());
+    // RecvDir changes after the row was listed: the row keeps its folder.
+    QTemporaryDir laterDir;
+    settings.RecvDir = laterDir.path() + "/";
+    settings.publish();
     ASSERT_TRUE(run(TClientThread::FetchFile, puller.port(), in));
     ASSERT_TRUE(allDone());
     EXPECT_EQ(readFile(recvDir.filePath("f.dat")), content);
+    EXPECT_TRUE(QDir(laterDir.path()).isEmpty());
     EXPECT_EQ(in->State(), RowState::Done);
     EXPECT_EQ(center->receiveQueue().Row(0).Text(2), "150,000");
     EXPECT_EQ(center->receiveQueue().Row(0).Text(3), "100%");
@@ -174,7 +181,7 @@ TEST_F(ClientThreadTest, FileJobsMoveTheFileAndUpdateTheRow)
         TransferQueue q(QueueKind::Receive);
         q.RunButton()->SetPressed(true);
         const RowRef row = q.Append("f.dat", "150,000", peerDir.path() + "/", RowState::Transferring);
-        auto rec = q.MakeRecord(row, peerDir.path());
+        auto rec = q.MakeRecord(row);
         TransferEngine::ReceivePushedFile(c, kToken, *rec, b, 65536);
     });
     const RowRef out = center->sendQueue().Append("f.dat", "150,000", sendDir.path() + "/", RowState::Waiting);

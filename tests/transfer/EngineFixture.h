@@ -69,7 +69,7 @@ protected:
     {
         const RowRef row = recvQueue.Append(name, Conversions::FormatThousands(size), recvDir.path() + "/",
                                             RowState::Transferring);
-        return recvQueue.MakeRecord(row, recvDir.path());
+        return recvQueue.MakeRecord(row);
     }
     // A send row for a file of the send folder, Transferring, and its record.
     std::shared_ptr<TCRFileRec> sending(const QString& name, qint64 start = 0)

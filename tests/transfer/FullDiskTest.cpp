@@ -122,7 +122,7 @@ TEST_F(FullDiskTest, APushIntoAFullFolderEndsAsDiskFullWithWholeChunks)
     out.RunButton()->SetPressed(true);
     const auto size = Conversions::FormatThousands(kFile);
     const auto receiving = [&] {
-        return in.MakeRecord(in.Append("p.bin", size, folder, RowState::Transferring), folder);
+        return in.MakeRecord(in.Append("p.bin", size, folder, RowState::Transferring));
     };
 
     const auto pushFrom = [&](qint64 start, TransferOutcome& received) {

@@ -195,7 +195,7 @@ TEST_F(ReceiveSchedulerTest, BothCursorsShareTheFirstRowThenSplit)
     scheduler->Timer2Timer();  // both cursors only refresh it
     EXPECT_EQ(started, QStringList({"r0"}));
     // Its one reception is no normal reception of its own to slow down.
-    auto rec = q().MakeRecord(rows[0], settings.RecvDir);
+    auto rec = q().MakeRecord(rows[0]);
     rec->SetCarrierThread(::gettid());
     TransferList::Claim claim = center->receivingList().TryClaim(rec);
     EXPECT_FALSE(center->NormalReceptionToSlow(rows[0]));

@@ -28,16 +28,13 @@ TEST_F(EngineTest, RowsReceiveIntoTheFolderTheyWereListedWith)
     ASSERT_TRUE(writeFile(outPath("a.txt"), data));
     ASSERT_TRUE(writeFile(outPath("d.txt"), data));
 
-    // RecvDir changed after the row arrived: the callers hand over the new
-    // folder, the row keeps its own.
-    QTemporaryDir later;
+    // The row's own folder, whatever RecvDir says by now.
     const RowRef row = recvQueue.Append("a.txt", "1,000", recvDir.path() + "/", RowState::Transferring);
-    auto in = recvQueue.MakeRecord(row, later.path() + "/");
+    auto in = recvQueue.MakeRecord(row);
     auto out = sending("a.txt");
     Pair p = pull(*in, *out);
     EXPECT_TRUE(p.client.ok()) << TransferOutcome::StatusName(p.client.status());
     EXPECT_EQ(readFile(inPath("a.txt")), data);
-    EXPECT_TRUE(QDir(later.path()).isEmpty());
 
     // A hand-written RecvDir with a doubled "/": rows carry it clean, and
     // the reception lands there.
@@ -48,7 +45,7 @@ TEST_F(EngineTest, RowsReceiveIntoTheFolderTheyWereListedWith)
     ASSERT_TRUE(FileListText::MergeListLines(recvQueue, {"\"d.txt\",\"1,000\","}, options));
     const RowRef listed = recvQueue.Row(recvQueue.Count() - 1).Ref();
     recvQueue.SetState(listed, RowState::Transferring);
-    auto in2 = recvQueue.MakeRecord(listed, doubled);
+    auto in2 = recvQueue.MakeRecord(listed);
     auto out2 = sending("d.txt");
     Loopback second;
     ASSERT_TRUE(second.open());

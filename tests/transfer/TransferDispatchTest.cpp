@@ -124,7 +124,7 @@ struct PeerRow {
 bool pull(TcpConnection c, const QString& name, qint64 size, const QString& into, CopyObserver* observer = nullptr)
 {
     PeerRow p(QueueKind::Receive, name, size, into);
-    auto rec = p.queue.MakeRecord(p.row, into);
+    auto rec = p.queue.MakeRecord(p.row);
     rec->Observer = observer;
     return TransferEngine::ReceiveFile(c, QByteArray(kToken), *rec, 65536).ok();
 }
@@ -309,7 +309,7 @@ TEST(TransferDispatch, TheEndOfATransferIsRecordedWhileTheUiThreadIsBusy)
                                       l.settings.RecvDir, RowState::Waiting);
     IdleCarrier carrier;
     const int normalNice = carrier.nice();
-    auto normalRec = rq.MakeRecord(normal, l.settings.RecvDir);
+    auto normalRec = rq.MakeRecord(normal);
     normalRec->SetCarrierThread(carrier.tid());
     TransferList::Claim normalClaim = l.center->receivingList().TryClaim(normalRec);
     ASSERT_TRUE(normalClaim);

@@ -139,7 +139,7 @@ int TransferQueue::ClearFinished()
     return removed;
 }
 
-std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row, const QString& /*receiveFolder*/) const
+std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row) const
 {
     const int index = IndexOf(row);
     if (index < 0)

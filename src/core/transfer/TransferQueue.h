@@ -60,9 +60,9 @@ public:
     // A record for a transfer of the row: LocalPath, ListItem, RunButton and
     // (for the receive queue) ExpectedSize from the size column and the
     // folder the file must land in, the row's own (column 6, fixed when the
-    // row was listed). Null for a removed row. `receiveFolder` is not used:
-    // the current RecvDir has no say over rows listed before it changed.
-    std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row, const QString& receiveFolder = {}) const;
+    // row was listed; the current RecvDir has no say over it). Null for a
+    // removed row.
+    std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row) const;
 
     // Called after every change of rows or states (the view refreshes).
     void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }

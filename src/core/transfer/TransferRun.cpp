@@ -57,20 +57,19 @@ bool TransferRun::Claim(const Request& request, const std::function<bool()>& giv
     if (!state_ || state_->claim)
         return false;
     const pid_t carrier = receives(flow_) ? static_cast<pid_t>(::gettid()) : 0;
-    const QString receiveFolder = receives(flow_) ? center_.settings().shared().RecvDir : QString();
     // The step runs completely or not at all: a give-up only ends a wait
     // whose step has not begun, so nothing is claimed behind our back.
-    const bool ran = center_.handOver().runAndWait([&] { claimStep(request, receiveFolder, carrier); }, giveUp);
+    const bool ran = center_.handOver().runAndWait([&] { claimStep(request, carrier); }, giveUp);
     return ran && state_->claim;
 }
 
-void TransferRun::claimStep(const Request& request, const QString& receiveFolder, pid_t carrier)
+void TransferRun::claimStep(const Request& request, pid_t carrier)
 {
     TransferCenter& c = center_;
     const bool receiving = receives(flow_);
     TransferQueue& queue = receiving ? c.receiveQueue() : c.sendQueue();
     const RowRef row = request.row ? request.row : queue.FindRequested(request.fileName, request.contentLength);
-    const auto rec = row ? queue.MakeRecord(row, receiveFolder) : nullptr;
+    const auto rec = row ? queue.MakeRecord(row) : nullptr;
     if (!rec)
         return;
     if (request.start) {

@@ -70,7 +70,7 @@ public:
 
 private:
     struct State;
-    void claimStep(const Request& request, const QString& receiveFolder, pid_t carrier);
+    void claimStep(const Request& request, pid_t carrier);
 
     TransferCenter& center_;
     const Flow flow_;
