@@ -79,12 +79,6 @@ public:
         std::lock_guard lock(mutex_);
         return QList<QByteArray>(datagrams_.begin(), datagrams_.end());
     }
-    // For polls: counts in place.
-    int datagramCount() const
-    {
-        std::lock_guard lock(mutex_);
-        return int(datagrams_.size());
-    }
 
 private:
     void run()
