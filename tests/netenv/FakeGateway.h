@@ -36,6 +36,7 @@ public:
                 out << r;
         return out;
     }
+    int soapCount() const { return http->requestCount("POST "); }
     static QByteArray action(const QByteArray& request)
     {
         const qsizetype at = request.indexOf(":1#");

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -135,6 +136,13 @@ public:
     {
         std::lock_guard lock(mutex_);
         return QList<QByteArray>(requests_.begin(), requests_.end());
+    }
+    // For polls: the requests that start with `prefix`, counted in place.
+    int requestCount(const QByteArray& prefix = {}) const
+    {
+        std::lock_guard lock(mutex_);
+        return int(std::count_if(requests_.begin(), requests_.end(),
+                                 [&](const QByteArray& r) { return r.startsWith(prefix); }));
     }
     int connections() const { return connections_; }
 

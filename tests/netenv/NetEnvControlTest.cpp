@@ -124,7 +124,7 @@ TEST(NetEnvControl, ClosingDuringAMappingRequestStillRemovesTheMapping)
     ASSERT_TRUE(waitFor([&] { return e.net->wanAddress() == "203.0.113.7"; }));
     gw.soapDelayMs = 400;
     e.serverStarted(6256);
-    ASSERT_TRUE(waitFor([&] { return gw.soapRequests().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return gw.soapCount() == 2; }));
     e.ho.beginShutdown();
     e.net.reset();  // waits for the answer, then removes the mapping
     QList<QByteArray> actions;

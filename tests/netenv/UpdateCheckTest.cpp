@@ -172,27 +172,28 @@ TEST(UpdateCheck, HostileServersEndInFailureWithinLimits)
         EXPECT_EQ(runCheck(fake(server.port()), ReplyLimits{16384, 4096, 1024 * 1024, 2000, 500}),
                   QStringList{kFailed})
             << mode;
-        EXPECT_LT(t.elapsed(), 6000) << mode;
+        EXPECT_LT(t.elapsed(), 6000) << mode;  // the 2 s limit fired, with twice its length as slack
     }
 }
 
 TEST(UpdateCheck, ShutdownWhileAChecksWaitsEndsItWithoutALine)
 {
+    // Limits and a silence far past the suite's own time limit: only the
+    // shutdown can end these waits, so the runner's end shows it did.
+    // (How soon is measured by bench_netenv.)
+    constexpr int kLongMs = 600000;
     FakeHttp server([](int fd, const QByteArray&, const FakeHttp& s) {
         sendAll(fd, "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n");
-        idle(s, 60000);
+        idle(s, kLongMs);
     });
     UiHandOver ho;
     FakeLog log;
-    QElapsedTimer t;
     {
-        VersionCheckRunner runner({fake(server.port()), kMaker, {}}, log, ho);
+        VersionCheckRunner runner({fake(server.port()), kMaker, {16384, 4096, 1024 * 1024, kLongMs, kLongMs}}, log, ho);
         runner.StartVersionCheck();
         runner.StartVersionCheck();
-        ASSERT_TRUE(waitFor([&] { return server.connections() == 2; }));
-        t.start();
+        ASSERT_TRUE(waitFor([&] { return server.requestCount() == 2; }));  // each is answered right after
     }
-    EXPECT_LT(t.elapsed(), 1000);
     QCoreApplication::processEvents();
     EXPECT_EQ(log.lines(), QStringList());
 }

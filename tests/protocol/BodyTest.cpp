@@ -128,6 +128,8 @@ TEST(BodyLimits, HugeAnnouncedLengthDoesNotAllocateUpFront)
     const qint64 peakBefore = peakVirtualMemory();
     QByteArray out;
     EXPECT_FALSE(Transport::ReadBody(p.conn, out, *n));
+    // Not a figure but a yes or no: taking the announcement at its word
+    // reserves 1.9 GB on any machine; the growth itself is in bench_hostile.
     EXPECT_LT(peakVirtualMemory() - peakBefore, 256 * 1024 * 1024);
 }
 

@@ -22,7 +22,9 @@ public:
         peerName_ = QString(name.constData(), name.size());
     }
     // A deep copy: the caller's list shares nothing with the one the
-    // connection threads append to.
+    // connection threads append to. For a look at the whole log once; the
+    // questions below search in place, as a poll must not copy megabyte
+    // lines on every turn.
     QStringList lines() const
     {
         std::lock_guard lock(mutex_);
@@ -32,8 +34,16 @@ public:
             copy.append(QString(l.constData(), l.size()));
         return copy;
     }
-    bool contains(const QString& text) const { return lines().contains(text); }
-    int count(const QString& text) const { return int(lines().count(text)); }
+    bool contains(const QString& text) const
+    {
+        std::lock_guard lock(mutex_);
+        return lines_.contains(text);
+    }
+    int count(const QString& text) const
+    {
+        std::lock_guard lock(mutex_);
+        return int(lines_.count(text));
+    }
     bool anyStartsWith(const QString& prefix) const
     {
         std::lock_guard lock(mutex_);

@@ -107,7 +107,7 @@ TEST(FileListExchange, FetchGivesUpAfterThreeSecondsWithoutAnAnswer)
     QList<QByteArray> lines;
     EXPECT_FALSE(FileListExchange::FetchFileList(lo.client, kToken, lines));
     EXPECT_GE(t.elapsed(), 2900);
-    EXPECT_LT(t.elapsed(), 4500);
+    EXPECT_LT(t.elapsed(), 9000);  // the 3 s limit, with twice its length as slack
 }
 
 TEST(FileListExchange, PushedListIsAcceptedWithBlockFAndRead)
