@@ -56,8 +56,11 @@ void OutboundWriter::run()
             jobs_.pop_front();
         }
         bool ok = false;
-        const bool ready = !job.prepare || job.prepare(job.wire);
-        if (ready && job.connection && job.connection->isOpen()) {
+        // Nothing is encoded for a connection that has already gone: a
+        // backlog of long messages then fails at once.
+        const bool open = job.connection && job.connection->isOpen();
+        const bool ready = open && (!job.prepare || job.prepare(job.wire));
+        if (ready && job.connection->isOpen()) {
             // Block and body go out together, never split by another write.
             const auto lock = job.connection->lockWrites();
             ok = job.connection->writeAll(job.wire.constData(), job.wire.size(), stallMs_, nullptr);

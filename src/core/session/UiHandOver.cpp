@@ -2,9 +2,12 @@
 
 #include <QSocketNotifier>
 #include <QThread>
-#include <memory>
-#include <sys/eventfd.h>
+
 #include <cerrno>
+#include <chrono>
+#include <memory>
+
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace corvid {
@@ -87,12 +90,21 @@ void UiHandOver::enqueue(std::function<void()> step)
 
 void UiHandOver::drain()
 {
+    // A burst of steps (say, twenty failed sends each logging a long line)
+    // is spread over several turns of the event loop so that input and
+    // painting get their turn in between.
+    constexpr auto kTurn = std::chrono::milliseconds(20);
+    const auto until = std::chrono::steady_clock::now() + kTurn;
     for (;;) {
         std::function<void()> step;
         {
             std::lock_guard lock(mutex_);
             if (shutdown_ || steps_.empty())
                 return;
+            if (std::chrono::steady_clock::now() >= until) {
+                QMetaObject::invokeMethod(this, [this] { drain(); }, Qt::QueuedConnection);
+                return;
+            }
             step = std::move(steps_.front());
             steps_.pop_front();
         }
