@@ -5,6 +5,7 @@
 #include "core/settings/IniFile.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/session/TForm1.h"
+#include "support/WaitFor.h"
 
 #include <QApplication>
 #include <QFile>
@@ -315,10 +316,10 @@ TEST(MainWindow, ShortcutsCopyTheWanAndLanAddresses)
     QApplication::clipboard()->setText(QStringLiteral("before"));
     QTest::keyClick(a.form.get(), Qt::Key_L, Qt::ControlModifier);
     // The LAN address is looked up off the UI thread and copied when found.
-    ASSERT_TRUE(waitFor([] { return QApplication::clipboard()->text() != QStringLiteral("before"); }));
+    ASSERT_TRUE(test::waitFor([] { return QApplication::clipboard()->text() != QStringLiteral("before"); }));
     const QString lan = QApplication::clipboard()->text();
     // Without a router the WAN address is the LAN address found at start.
-    ASSERT_TRUE(waitFor([&] { return a.form->wanAddress() == lan; }));
+    ASSERT_TRUE(test::waitFor([&] { return a.form->wanAddress() == lan; }));
     QApplication::clipboard()->setText(QStringLiteral("before"));
     QTest::keyClick(a.form.get(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), lan);
