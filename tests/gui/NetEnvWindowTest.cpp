@@ -93,7 +93,7 @@ TEST(NetEnvWindow, RouterFoundCopiesItsAddressMapsEachStartAndUnmapsAtExit)
     QTest::keyClick(w->form.get(), Qt::Key_W, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "203.0.113.7");
     QTest::keyClick(w->form.get(), Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), AddressDiscovery::GetLocalAddress());
+    EXPECT_TRUE(waitFor([] { return QApplication::clipboard()->text() == AddressDiscovery::GetLocalAddress(); }));
 
     QToolButton* server = w->button("btServer");
     ASSERT_TRUE(server->isEnabled());

@@ -1,19 +1,78 @@
 #include "core/netenv/AddressDiscovery.h"
+#include "core/netenv/LocalAddressLookup.h"
 #include "core/netenv/NetworkEnvironment.h"
+#include "core/protocol/DetachedLookup.h"
+#include "core/protocol/HostResolver.h"
+#include "core/session/UiHandOver.h"
+#include "support/WaitFor.h"
 
+#include <QCoreApplication>
 #include <QSysInfo>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 using corvid::AddressDiscovery;
+using corvid::DetachedLookup;
+using corvid::IHostResolver;
+using corvid::LocalAddressLookup;
 using corvid::NetworkEnvironment;
+using corvid::UiHandOver;
+using corvid::test::waitFor;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 namespace {
+
+// A name service that names this machine only once it is let go.
+class StuckResolver : public IHostResolver {
+public:
+    int resolve(const char*, const char*, const addrinfo*, addrinfo**) override { return EAI_FAIL; }
+    void release(addrinfo*) override {}
+    QString firstIpv4(const QByteArray&) override
+    {
+        std::unique_lock lock(mutex_);
+        ++asked_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return free_; });
+        return QStringLiteral("192.168.7.7");
+    }
+    void letGo()
+    {
+        std::lock_guard lock(mutex_);
+        free_ = true;
+        changed_.notify_all();
+    }
+    bool waitAsked(int n)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return asked_ >= n; });
+    }
+    int asked() const
+    {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool free_ = false;
+    int asked_ = 0;
+};
+
+bool helpersGone()
+{
+    return waitFor([] { return DetachedLookup::helpersAlive() == 0; });
+}
 
 TEST(IsPrivateAddress, TextRules)
 {
@@ -61,6 +120,63 @@ TEST(LocalNames, AddressIsTheResolversFirstIpv4Entry)
     ASSERT_FALSE(address.isEmpty());
     in_addr parsed{};
     EXPECT_EQ(::inet_pton(AF_INET, address.toLatin1().constData(), &parsed), 1) << address.toStdString();
+}
+
+TEST(LocalNames, LookupThatNeverAnswersEndsAtTheLimitAndOnCancel)
+{
+    auto resolver = std::make_shared<StuckResolver>();
+    constexpr int kLimitMs = 500;
+    const auto start = Clock::now();
+    EXPECT_EQ(AddressDiscovery::GetLocalAddress(kLimitMs, nullptr, resolver), QString());
+    const auto waited = Clock::now() - start;
+    EXPECT_GE(waited, milliseconds(kLimitMs - 1));
+    EXPECT_LT(waited, milliseconds(3 * kLimitMs));
+
+    std::atomic<bool> cancel{false};
+    auto lookup = std::async(std::launch::async, [&] { return AddressDiscovery::GetLocalAddress(-1, &cancel, resolver); });
+    ASSERT_TRUE(resolver->waitAsked(2));
+    cancel = true;
+    ASSERT_EQ(lookup.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(lookup.get(), QString());
+
+    resolver->letGo();
+    EXPECT_TRUE(helpersGone());
+    EXPECT_EQ(AddressDiscovery::GetLocalAddress(5000, nullptr, resolver), QStringLiteral("192.168.7.7"));
+}
+
+TEST(LocalNames, TheUiThreadGetsTheAddressWithoutWaitingForIt)
+{
+    UiHandOver ui;
+    {
+        // A name service that never answers: the answer is empty, at the limit.
+        auto resolver = std::make_shared<StuckResolver>();
+        LocalAddressLookup lookup(ui, 300, resolver);
+        QStringList answers;
+        lookup.request([&](const QString& a) { answers << (QStringLiteral("first:") + a); });
+        lookup.request([&](const QString& a) { answers << (QStringLiteral("second:") + a); });
+        ASSERT_TRUE(waitFor([&] { return answers.size() == 2; }));
+        EXPECT_EQ(answers, (QStringList{"first:", "second:"}));
+        EXPECT_EQ(resolver->asked(), 1);  // one lookup for both requests
+
+        // A request returns though its lookup is stuck for good; closing
+        // then neither waits for the lookup nor delivers it.
+        bool late = false;
+        {
+            LocalAddressLookup unlimited(ui, -1, resolver);
+            unlimited.request([&](const QString&) { late = true; });
+            ASSERT_TRUE(resolver->waitAsked(2));
+        }
+        resolver->letGo();
+        EXPECT_TRUE(helpersGone());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(late);
+    }
+    // The system's name service gives what the resolver lists first.
+    LocalAddressLookup lookup(ui);
+    QString address = QStringLiteral("none yet");
+    lookup.request([&](const QString& a) { address = a; });
+    ASSERT_TRUE(waitFor([&] { return address != QStringLiteral("none yet"); }));
+    EXPECT_EQ(address, resolverFirstAddress());
 }
 
 TEST(NetworkEnvironment, WanAddressIsSharedSafely)

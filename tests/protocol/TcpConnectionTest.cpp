@@ -1,24 +1,101 @@
 // The socket layer: connecting with a time limit, the listener, buffering,
 // and waking blocked threads from another thread.
 #include "LoopbackPeer.h"
+#include "core/protocol/DetachedLookup.h"
+#include "core/protocol/HostResolver.h"
 #include "core/protocol/TcpConnection.h"
 #include "core/protocol/TcpListener.h"
+#include "core/protocol/Transport.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <vector>
 
 using namespace corvid;
 using namespace corvid::test;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A name service that does not answer until it is let go; then every name
+// is 127.0.0.1. Counts the lists it gave and got back.
+class StuckResolver : public IHostResolver {
+public:
+    int resolve(const char*, const char* service, const addrinfo* hints, addrinfo** list) override
+    {
+        std::unique_lock lock(mutex_);
+        ++asked_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return free_; });
+        addrinfo numeric = *hints;
+        numeric.ai_flags |= AI_NUMERICHOST;
+        const int rc = ::getaddrinfo("127.0.0.1", service, &numeric, list);
+        if (rc == 0)
+            ++given_;
+        return rc;
+    }
+    void release(addrinfo* list) override
+    {
+        ::freeaddrinfo(list);
+        std::lock_guard lock(mutex_);
+        ++returned_;
+    }
+    QString firstIpv4(const QByteArray&) override { return QString(); }
+
+    void letGo()
+    {
+        std::lock_guard lock(mutex_);
+        free_ = true;
+        changed_.notify_all();
+    }
+    bool waitAsked(int n)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return asked_ >= n; });
+    }
+    int given() const
+    {
+        std::lock_guard lock(mutex_);
+        return given_;
+    }
+    int returned() const
+    {
+        std::lock_guard lock(mutex_);
+        return returned_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool free_ = false;
+    int asked_ = 0;
+    int given_ = 0;
+    int returned_ = 0;
+};
+
+bool helpersGone()
+{
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (DetachedLookup::helpersAlive() > 0 && Clock::now() < end)
+        std::this_thread::sleep_for(milliseconds(5));
+    return DetachedLookup::helpersAlive() == 0;
+}
+
+} // namespace
 
 TEST(TcpConnect, RefusedPortFailsWithAnError)
 {
@@ -89,6 +166,86 @@ TEST(TcpConnect, HostNamesAndBothAddressFamiliesReachADualStackListener)
     }
     TcpConnection c;
     EXPECT_FALSE(c.connectTo(QStringLiteral("no-such-host.invalid"), listener.port(), 5000, &error));
+}
+
+TEST(TcpConnect, NameLookupThatNeverAnswersEndsAtTheLimitAndOnCancel)
+{
+    TcpListener listener;
+    ASSERT_TRUE(listener.listen(0));
+    auto resolver = std::make_shared<StuckResolver>();
+    {
+        TcpConnection c;
+        c.setResolver(resolver);
+        QString error;
+        constexpr int kLimitMs = 500;
+        const auto start = Clock::now();
+        EXPECT_FALSE(c.connectTo(QStringLiteral("peer.test"), listener.port(), kLimitMs, &error));
+        const auto waited = Clock::now() - start;
+        EXPECT_GE(waited, milliseconds(kLimitMs - 1));
+        EXPECT_LT(waited, milliseconds(3 * kLimitMs));
+        EXPECT_FALSE(error.isEmpty());
+
+        // Without a time limit only the cancel flag ends the wait.
+        std::atomic<bool> cancel{false};
+        auto connecting = std::async(std::launch::async, [&] {
+            return c.connectTo(QStringLiteral("peer.test"), listener.port(), TcpConnection::kNoLimit, nullptr,
+                               &cancel);
+        });
+        ASSERT_TRUE(resolver->waitAsked(2));
+        EXPECT_EQ(connecting.wait_for(milliseconds(200)), std::future_status::timeout);
+        cancel = true;
+        ASSERT_EQ(connecting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_FALSE(connecting.get());
+        EXPECT_FALSE(c.isOpen());
+    }
+    // The helpers left behind end when the name service answers, after the
+    // connections that asked are gone; they give the answers back themselves.
+    resolver->letGo();
+    ASSERT_TRUE(helpersGone());
+    EXPECT_EQ(resolver->given(), 2);
+    EXPECT_EQ(resolver->returned(), 2);
+
+    // An answer in time is used.
+    TcpConnection c;
+    c.setResolver(resolver);
+    ASSERT_TRUE(c.connectTo(QStringLiteral("peer.test"), listener.port(), 5000));
+    EXPECT_TRUE(listener.accept(5000).has_value());
+    ASSERT_TRUE(helpersGone());
+    EXPECT_EQ(resolver->returned(), 3);
+}
+
+TEST(TcpConnection, WriteToAPeerThatNeverReadsFailsAtTheStallLimit)
+{
+    RawPair p = makeRawPair();
+    constexpr int kStallMs = 500;
+    p.conn.setWriteStallMs(kStallMs);
+    TcpConnection c(std::move(p.conn));  // the limit goes with the socket
+    // Fill the socket buffers on both sides first, so that the wait below is
+    // the stall alone.
+    const QByteArray piece(64 * 1024, 'x');
+    for (auto quiet = Clock::now(); Clock::now() - quiet < milliseconds(200);) {
+        if (::send(c.fd(), piece.constData(), size_t(piece.size()), MSG_DONTWAIT | MSG_NOSIGNAL) > 0)
+            quiet = Clock::now();
+        else
+            std::this_thread::sleep_for(milliseconds(5));
+    }
+    const auto start = Clock::now();
+    auto writing = std::async(std::launch::async, [&] { return Transport::SendStream(c, piece); });
+    if (writing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        c.shutdown();  // today's unbounded write: free the thread, then fail
+        writing.wait();
+        FAIL() << "the write did not give up";
+    }
+    const auto waited = Clock::now() - start;
+    EXPECT_FALSE(writing.get());
+    EXPECT_GE(waited, milliseconds(kStallMs));
+    EXPECT_LT(waited, milliseconds(2 * kStallMs));
+    // The stream is broken mid-write: the connection is shut, the peer sees
+    // its end after the bytes that got through.
+    EXPECT_FALSE(c.isOpen());
+    bool closed = false;
+    p.peer->readUntilClosed(&closed, 10000);
+    EXPECT_TRUE(closed);
 }
 
 TEST(TcpConnection, BufferServesLinesAndPiecesInOrderAndSeesTheClose)

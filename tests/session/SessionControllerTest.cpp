@@ -3,12 +3,17 @@
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
+#include "core/session/ConnectionServer.h"
 #include "core/session/SessionController.h"
 
 #include <QSignalSpy>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -32,7 +37,136 @@ HeaderBlock rawConnect(quint16 port, const QByteArray& protocolValue, TcpConnect
     return reply;
 }
 
+// Echoes every line; a line counts as the greeting.
+class EchoHandler : public ConnectionServer::Handler {
+public:
+    void onConnect(AcceptedConnection&) override {}
+    void onExecute(AcceptedConnection& c) override
+    {
+        QByteArray line;
+        if (c.connection->readLine(line, 200) != ReadStatus::Ok)
+            return;
+        c.greeted = true;
+        c.connection->writeAll(line + "\n");
+    }
+    void onDisconnect(AcceptedConnection&) override {}
+};
+
+// A connection to the loopback listener from the given source address (all
+// of 127.0.0.0/8 is this machine), or to ::1 from ::1.
+std::unique_ptr<TcpConnection> connectFrom(const char* source, quint16 port)
+{
+    auto c = std::make_unique<TcpConnection>();
+    if (QByteArray(source) == "::1") {
+        // A connection turned away may be reset before connect has seen it
+        // through; served() then fails and turnedAway() holds.
+        c->connectTo(QStringLiteral("::1"), port, 2000);
+        return c;
+    }
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    ::connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    *c = TcpConnection(s);
+    return c;
+}
+
+// Served: the handler answers. Turned away: closed without a byte.
+bool served(TcpConnection& c)
+{
+    QByteArray line;
+    return c.writeAll("ping\n") && c.readLine(line, kWaitMs) == ReadStatus::Ok && line == "ping";
+}
+bool turnedAway(TcpConnection& c)
+{
+    QByteArray some;
+    return c.readSome(some, 1, kWaitMs) == ReadStatus::Closed && some.isEmpty();
+}
+
 } // namespace
+
+TEST(ConnectionServer, ConnectionsOverACapAreClosedAtOnce)
+{
+    EchoHandler handler;
+    ConnectionServer server(handler, ConnectionLimits{6, 4, 0, -1});
+    ASSERT_TRUE(server.start(0));
+    std::vector<std::unique_ptr<TcpConnection>> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(connectFrom("127.0.0.1", server.port()));
+        ASSERT_TRUE(served(*held.back())) << i;
+    }
+    EXPECT_TRUE(turnedAway(*connectFrom("127.0.0.1", server.port())));
+    // Another address still gets in, up to the cap on all connections.
+    for (int i = 0; i < 2; ++i) {
+        held.push_back(connectFrom("::1", server.port()));
+        ASSERT_TRUE(served(*held.back())) << i;
+    }
+    EXPECT_TRUE(turnedAway(*connectFrom("::1", server.port())));
+    EXPECT_EQ(server.refusedCount(), 2u);
+    // A place given up is taken again (once the server has seen it go).
+    held.front()->close();
+    bool again = false;
+    for (int i = 0; i < 250 && !again; ++i) {
+        auto c = connectFrom("127.0.0.1", server.port());
+        again = served(*c);
+        if (!again)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(again);
+}
+
+TEST(ConnectionServer, PlacesKeptForThePartnerStayFreeOfStrangers)
+{
+    EchoHandler handler;
+    ConnectionServer server(handler, ConnectionLimits{8, 4, 4, -1});
+    ASSERT_TRUE(server.start(0));
+    server.setPartnerAddress(QStringLiteral("::1"));
+    std::vector<std::unique_ptr<TcpConnection>> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(connectFrom("127.0.0.1", server.port()));
+        ASSERT_TRUE(served(*held.back())) << i;
+    }
+    // A second stranger address finds the strangers' places taken ...
+    EXPECT_TRUE(turnedAway(*connectFrom("127.0.0.2", server.port())));
+    // ... while the partner gets its own, up to its per-address cap.
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(connectFrom("::1", server.port()));
+        ASSERT_TRUE(served(*held.back())) << i;
+    }
+    EXPECT_TRUE(turnedAway(*connectFrom("::1", server.port())));
+}
+
+TEST(SessionController, SilentConnectionIsClosedAtTheIdleLimitAndTalkingOnesStay)
+{
+    constexpr int kIdleMs = 1000;
+    ServerSide a;
+    a.ctl.setConnectionLimits(ConnectionLimits{64, 16, 16, kIdleMs});
+    Side b(QStringLiteral("Ben"));
+    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    TcpConnection talking;
+    ASSERT_TRUE(talking.connectTo(QStringLiteral("127.0.0.1"), a.ctl.listeningPort(), 2000));
+    ASSERT_TRUE(Transport::WriteHeader(talking, {"Command=Recv", "UserAgent=CRV2/", "ContentType=FileList", ""}));
+
+    TcpConnection silent;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(silent.connectTo(QStringLiteral("127.0.0.1"), a.ctl.listeningPort(), 2000));
+    QByteArray some;
+    EXPECT_EQ(silent.readSome(some, 1, 5 * kIdleMs), ReadStatus::Closed);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(kIdleMs));
+    EXPECT_LT(waited, std::chrono::milliseconds(2 * kIdleMs));
+
+    // Accepted before the silent one, so past their own idle limit by now.
+    EXPECT_EQ(talking.readSome(some, 1, 100), ReadStatus::Timeout);
+    EXPECT_TRUE(a.ctl.hasServerSession());
+    EXPECT_TRUE(b.ctl.isClientConnected());
+}
 
 TEST(SessionController, ClientAndServerShakeHandsAndSeeEachOther)
 {

@@ -1,13 +1,9 @@
 #include "core/netenv/AddressDiscovery.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "core/protocol/DetachedLookup.h"
+#include "core/protocol/HostResolver.h"
 
-#include <cerrno>
-#include <vector>
+#include <unistd.h>
 
 namespace corvid {
 
@@ -21,27 +17,38 @@ QString AddressDiscovery::GetLocalHostName()
     return QString::fromUtf8(buf);
 }
 
-QString AddressDiscovery::GetLocalAddress()
+namespace {
+
+// The lookup of this machine's name, owned by whoever lets go of it last:
+// the caller, or the helper when the caller gave up.
+class LocalAddressJob : public DetachedLookup::Job {
+public:
+    LocalAddressJob(std::shared_ptr<IHostResolver> resolver, QByteArray name)
+        : resolver_(std::move(resolver))
+        , name_(std::move(name))
+    {
+    }
+    void run() override { address_ = resolver_->firstIpv4(name_); }
+    const QString& address() const { return address_; }
+
+private:
+    std::shared_ptr<IHostResolver> resolver_;
+    const QByteArray name_;
+    QString address_;
+};
+
+} // namespace
+
+QString AddressDiscovery::GetLocalAddress(int limitMs, const std::atomic<bool>* cancel,
+                                          const std::shared_ptr<IHostResolver>& resolver)
 {
     const QString host = GetLocalHostName();
     if (host.isEmpty())
         return QString();
-    // The host-name lookup keeps the resolver's own order (getaddrinfo would
-    // sort the addresses), so the first entry is the resolver's first.
-    hostent entry {};
-    hostent* result = nullptr;
-    int err = 0;
-    std::vector<char> buf(8192);
-    const QByteArray name = host.toUtf8();
-    while (::gethostbyname_r(name.constData(), &entry, buf.data(), buf.size(), &result, &err) == ERANGE
-           && buf.size() < (1u << 20))
-        buf.resize(buf.size() * 2);
-    if (!result || result->h_addrtype != AF_INET || !result->h_addr_list || !result->h_addr_list[0])
+    auto job = std::make_shared<LocalAddressJob>(resolver ? resolver : IHostResolver::system(), host.toUtf8());
+    if (DetachedLookup::run(job, limitMs, cancel) != DetachedLookup::Outcome::Done)
         return QString();
-    char text[INET_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET, result->h_addr_list[0], text, sizeof text))
-        return QString();
-    return QString::fromLatin1(text);
+    return job->address();
 }
 
 bool AddressDiscovery::IsPrivateAddress(const QString& address)

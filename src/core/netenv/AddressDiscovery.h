@@ -1,16 +1,28 @@
 #pragma once
 #include <QString>
 
+#include <atomic>
+#include <memory>
+
 namespace corvid {
+
+class IHostResolver;
 
 // This machine's own names and addresses. Every call does a fresh lookup.
 class AddressDiscovery {
 public:
+    // How long a caller waits for the name service to name this machine.
+    static constexpr int kLookupLimitMs = 3000;
+
     // The host name, or empty when it is not available.
     static QString GetLocalHostName();
     // The first IPv4 address the resolver lists for the host name, as dotted
-    // text; empty when the lookup fails. Blocks until the resolver answers.
-    static QString GetLocalAddress();
+    // text; empty when the lookup fails, takes longer than limitMs, or
+    // `cancel` turns true. The lookup runs on a helper thread (see
+    // DetachedLookup), so the wait really ends there. Use LocalAddressLookup
+    // on the UI thread.
+    static QString GetLocalAddress(int limitMs = kLookupLimitMs, const std::atomic<bool>* cancel = nullptr,
+                                   const std::shared_ptr<IHostResolver>& resolver = {});
     // True for text starting with "10." or "192.168", or "172." followed by a
     // number from 16 to 31 as the second component. Text rules only.
     static bool IsPrivateAddress(const QString& address);

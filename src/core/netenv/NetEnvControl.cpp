@@ -24,12 +24,14 @@ NetEnvControl::NetEnvControl(AppSettings& settings, QString settingsPath, ILogSi
     , config_(std::move(config))
     , checks_(std::make_unique<VersionCheckRunner>(
           VersionCheckRunner::Config{config_.update, config_.makerUrl, ReplyLimits{}}, log, ui_))
+    , lanLookup_(ui_)
 {
 }
 
 NetEnvControl::~NetEnvControl()
 {
     *alive_ = false;
+    lookupCancel_ = true;
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
@@ -99,6 +101,32 @@ void NetEnvControl::FormCreate(const QString& lanAddress, std::function<void()> 
 {
     wan_ = lanAddress;
     NetworkEnvironment::setWanAddress(wan_);
+    startSearch(std::move(searchOver));
+}
+
+void NetEnvControl::FormCreate(std::function<void(const QString&)> lanFound, std::function<void()> searchOver)
+{
+    // First on the worker, so that a router's answer always comes after it.
+    enqueue({false, [this, lanFound = std::move(lanFound)]() -> std::function<void()> {
+                 const QString lan = AddressDiscovery::GetLocalAddress(AddressDiscovery::kLookupLimitMs,
+                                                                       &lookupCancel_);
+                 return [this, lan, lanFound] {
+                     wan_ = lan;
+                     NetworkEnvironment::setWanAddress(lan);
+                     if (lanFound)
+                         lanFound(lan);
+                 };
+             }});
+    startSearch(std::move(searchOver));
+}
+
+void NetEnvControl::RequestLocalAddress(std::function<void(const QString&)> done)
+{
+    lanLookup_.request(std::move(done));
+}
+
+void NetEnvControl::startSearch(std::function<void()> searchOver)
+{
     if (!settings_.UseUPnP) {
         if (searchOver)
             searchOver();
@@ -152,7 +180,9 @@ void NetEnvControl::ServerStarted(quint16 port, std::function<void()> then)
     enqueue({false, [this, port, then = std::move(then)]() -> std::function<void()> {
                  bool ok = true;
                  if (found_)
-                     ok = upnp_->AddPortMapping(port, port, QStringLiteral("TCP"), AddressDiscovery::GetLocalAddress(),
+                     ok = upnp_->AddPortMapping(port, port, QStringLiteral("TCP"),
+                                                AddressDiscovery::GetLocalAddress(AddressDiscovery::kLookupLimitMs,
+                                                                                  &lookupCancel_),
                                                 QStringLiteral("Corvid"));
                  return [this, ok, then] {
                      if (!ok)

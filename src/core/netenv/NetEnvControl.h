@@ -1,4 +1,5 @@
 #pragma once
+#include "core/netenv/LocalAddressLookup.h"
 #include "core/netenv/TUPnPData.h"
 #include "core/session/UiHandOver.h"
 #include "core/netenv/VersionCheckRunner.h"
@@ -46,6 +47,14 @@ public:
     // `searchOver` runs once the search's outcome is known (also at once
     // when there is no search).
     void FormCreate(const QString& lanAddress, std::function<void()> searchOver);
+    // The same, with the LAN address looked up off the UI thread first
+    // (within AddressDiscovery::kLookupLimitMs): `lanFound` runs on the UI
+    // thread with it, after the WAN address took it and before any router
+    // result.
+    void FormCreate(std::function<void(const QString& lanAddress)> lanFound, std::function<void()> searchOver);
+    // The LAN address, found off the UI thread; `done` runs there with it
+    // (empty when the name service gave none in time).
+    void RequestLocalAddress(std::function<void(const QString& lanAddress)> done);
     bool discovering() const { return discovering_; }
     bool upnpReady() const { return ready_; }
     QString wanAddress() const { return wan_; }
@@ -73,6 +82,7 @@ private:
     void workerLoop();
     void finishOnUi(std::function<void()> step);
     void searchDone(bool found);
+    void startSearch(std::function<void()> searchOver);
 
     AppSettings& settings_;
     QString settingsPath_;
@@ -80,6 +90,8 @@ private:
     UiHandOver& ui_;
     NetEnvConfig config_;
     std::unique_ptr<VersionCheckRunner> checks_;
+    LocalAddressLookup lanLookup_;
+    std::atomic<bool> lookupCancel_{false};  // ends the worker's own address lookups
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // UI thread only

@@ -1,5 +1,8 @@
 #include "core/protocol/TcpConnection.h"
 
+#include "core/protocol/DetachedLookup.h"
+#include "core/protocol/HostResolver.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -95,6 +98,43 @@ quint16 portOf(const sockaddr_storage& ss)
     return 0;
 }
 
+// A name lookup that may outlive the connect that asked for it: it holds the
+// resolver and its own copies of the name, and gives the list back itself.
+class AddressLookup : public DetachedLookup::Job {
+public:
+    AddressLookup(std::shared_ptr<IHostResolver> resolver, QByteArray name, QByteArray service)
+        : resolver_(std::move(resolver))
+        , name_(std::move(name))
+        , service_(std::move(service))
+    {
+    }
+    ~AddressLookup() override
+    {
+        if (list_)
+            resolver_->release(list_);
+    }
+    void run() override
+    {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        hints.ai_flags = AI_NUMERICSERV;
+        rc_ = resolver_->resolve(name_.constData(), service_.constData(), &hints, &list_);
+        if (rc_ != 0)
+            list_ = nullptr;
+    }
+    int rc() const { return rc_; }
+    const addrinfo* list() const { return list_; }
+
+private:
+    std::shared_ptr<IHostResolver> resolver_;
+    const QByteArray name_;
+    const QByteArray service_;
+    int rc_ = EAI_AGAIN;
+    addrinfo* list_ = nullptr;
+};
+
 } // namespace
 
 TcpConnection::TcpConnection(int fd)
@@ -116,6 +156,9 @@ void TcpConnection::takeFrom(TcpConnection& other) noexcept
     in_ = std::exchange(other.in_, QByteArray());
     inPos_ = std::exchange(other.inPos_, 0);
     scanned_ = std::exchange(other.scanned_, 0);
+    writeStallMs_ = other.writeStallMs_.load();
+    sendTimeoutMs_ = std::exchange(other.sendTimeoutMs_, 0);
+    resolver_ = std::move(other.resolver_);
 }
 
 TcpConnection::TcpConnection(TcpConnection&& other) noexcept
@@ -144,6 +187,7 @@ void TcpConnection::adopt(int fd)
         std::lock_guard writeGuard(writeMutex_);
         std::lock_guard guard(fdMutex_);
         fd_ = fd;
+        sendTimeoutMs_ = 0;
     }
     eof_ = false;
     in_.clear();
@@ -173,22 +217,49 @@ bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, 
     QByteArray name = host.trimmed().toUtf8();
     if (name.startsWith('[') && name.endsWith(']'))
         name = name.mid(1, name.size() - 2);
+    const QByteArray service = QByteArray::number(port);
+
+    // A dotted or colon address needs no name service and no helper.
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    const int rc = ::getaddrinfo(name.constData(), QByteArray::number(port).constData(), &hints, &found);
-    if (rc != 0 || !found) {
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    addrinfo* numeric = nullptr;
+    int rc = ::getaddrinfo(name.constData(), service.constData(), &hints, &numeric);
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> numericList(rc == 0 ? numeric : nullptr, &::freeaddrinfo);
+    std::shared_ptr<AddressLookup> lookup;
+    const addrinfo* first = numericList.get();
+    if (rc == EAI_NONAME) {
+        // A name: looked up on a helper, so that the time limit and the
+        // cancel flag end this wait even when the name service never answers.
+        lookup = std::make_shared<AddressLookup>(resolver_ ? resolver_ : IHostResolver::system(), name, service);
+        switch (DetachedLookup::run(lookup, deadline.remaining(), cancel)) {
+        case DetachedLookup::Outcome::Done:
+            rc = lookup->rc();
+            first = lookup->list();
+            break;
+        case DetachedLookup::Outcome::TimedOut:
+            if (error)
+                *error = errnoText(ETIMEDOUT);
+            return false;
+        case DetachedLookup::Outcome::Cancelled:
+            if (error)
+                *error = errnoText(ECANCELED);
+            return false;
+        case DetachedLookup::Outcome::Busy:
+            rc = EAI_AGAIN;
+            break;
+        }
+    }
+    if (rc != 0 || !first) {
         if (error)
-            *error = QString::fromLocal8Bit(::gai_strerror(rc));
+            *error = QString::fromLocal8Bit(::gai_strerror(rc != 0 ? rc : EAI_NONAME));
         return false;
     }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
 
     QString lastError = errnoText(ECONNREFUSED);
-    for (const addrinfo* ai = list.get(); ai; ai = ai->ai_next) {
+    for (const addrinfo* ai = first; ai; ai = ai->ai_next) {
         const int s = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
         if (s < 0) {
             lastError = errnoText(errno);
@@ -337,27 +408,7 @@ qint64 TcpConnection::bufferedBytes() const
 
 bool TcpConnection::writeAll(const char* data, qint64 size)
 {
-    std::lock_guard guard(writeMutex_);
-    const int fd = fd_;
-    if (fd < 0 || shut_)
-        return false;
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
-        if (n > 0) {
-            data += n;
-            size -= n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (pollOne(fd, POLLOUT, Deadline(kNoLimit)) >= 0 && !shut_)
-                continue;
-        }
-        open_ = false;
-        return false;
-    }
-    return true;
+    return writeAll(data, size, writeStallMs_, {});
 }
 
 bool TcpConnection::writeAll(const char* data, qint64 size, int stallMs,
@@ -367,14 +418,20 @@ bool TcpConnection::writeAll(const char* data, qint64 size, int stallMs,
     const int fd = fd_;
     if (fd < 0 || shut_)
         return false;
+    // 0 would read as "no limit" to the socket.
+    if (stallMs == 0)
+        stallMs = 1;
     // A blocking send() waits at most this long for room; it then returns
-    // what it took, or EAGAIN when it took nothing.
-    timeval tv{};
-    if (stallMs > 0) {
-        tv.tv_sec = stallMs / 1000;
-        tv.tv_usec = (stallMs % 1000) * 1000;
+    // what it took, or EAGAIN when it took nothing. Set only when it changes:
+    // block writes and file data alternate on one connection.
+    const int sendTimeout = stallMs > 0 ? stallMs : 0;
+    if (sendTimeout != sendTimeoutMs_) {
+        timeval tv{};
+        tv.tv_sec = sendTimeout / 1000;
+        tv.tv_usec = (sendTimeout % 1000) * 1000;
+        if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0)
+            sendTimeoutMs_ = sendTimeout;
     }
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     qint64 accepted = 0;
     Deadline idle(stallMs);  // restarted whenever the peer takes bytes
     while (accepted < size) {
@@ -409,6 +466,25 @@ void TcpConnection::shutdown()
     std::lock_guard guard(fdMutex_);
     if (fd_ >= 0)
         ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TcpConnection::setResolver(std::shared_ptr<IHostResolver> resolver)
+{
+    resolver_ = std::move(resolver);
+}
+
+void TcpConnection::abort()
+{
+    shut_ = true;
+    open_ = false;
+    {
+        std::lock_guard guard(fdMutex_);
+        if (fd_ >= 0) {
+            const linger reset{1, 0};
+            ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
+    }
+    close();
 }
 
 void TcpConnection::close()

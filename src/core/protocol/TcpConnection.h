@@ -5,9 +5,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace corvid {
+
+class IHostResolver;
 
 enum class ReadStatus {
     Ok,       // the wanted bytes / line are there
@@ -23,6 +26,9 @@ enum class ReadStatus {
 class TcpConnection {
 public:
     static constexpr int kNoLimit = -1;
+    // A write that gets no byte taken for this long fails and shuts the
+    // connection down, whoever the caller is.
+    static constexpr int kDefaultWriteStallMs = 60000;
 
     TcpConnection() = default;
     explicit TcpConnection(int fd);  // adopts an accepted socket
@@ -32,11 +38,14 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Connects to host (dotted address or name) within timeoutMs. When
-    // `cancel` turns true the wait for the peer ends within about 50 ms
-    // (a name lookup itself cannot be cut short).
+    // Connects to host (dotted address or name) within timeoutMs, the name
+    // lookup included. When `cancel` turns true the wait ends within about
+    // 50 ms, also during the lookup (which then finishes on a helper thread
+    // of its own, see DetachedLookup).
     bool connectTo(const QString& host, quint16 port, int timeoutMs, QString* error = nullptr,
                    const std::atomic<bool>* cancel = nullptr);
+    // The name service connectTo asks (the system's when none is set).
+    void setResolver(std::shared_ptr<IHostResolver> resolver);
 
     // True while the socket is open and neither side has been seen closing.
     bool isOpen() const;
@@ -51,14 +60,19 @@ public:
     // Number of bytes already received and not yet taken.
     qint64 bufferedBytes() const;
 
-    // Sends everything (retries partial writes and EINTR, never raises SIGPIPE).
+    // Sends everything (retries partial writes and EINTR, never raises
+    // SIGPIPE). Gives up when the peer takes no byte for the connection's
+    // write stall limit; the connection is then shut down.
     bool writeAll(const char* data, qint64 size);
     bool writeAll(const QByteArray& data) { return writeAll(data.constData(), data.size()); }
-    // The same, but gives up when the peer takes no byte for stallMs
-    // (kNoLimit = never); the connection is then shut down. `progress`, when
-    // set, is called after every send() with the bytes accepted so far.
+    // The same with a stall limit of the caller's (kNoLimit = never).
+    // `progress`, when set, is called after every send() with the bytes
+    // accepted so far.
     bool writeAll(const char* data, qint64 size, int stallMs,
                   const std::function<void(qint64 accepted)>& progress);
+    // The stall limit of writeAll(data, size); kDefaultWriteStallMs at first.
+    void setWriteStallMs(int ms) { writeStallMs_ = ms; }
+    int writeStallMs() const { return writeStallMs_; }
 
     // Held across a header block and its body so that no other thread's
     // write lands in between. writeAll takes it too (it is recursive).
@@ -68,6 +82,9 @@ public:
     void shutdown();
     // Owner only: shuts down and releases the socket.
     void close();
+    // Owner only: closes with a reset instead of an orderly close, so that
+    // nothing of the connection lingers on this side.
+    void abort();
 
     QString peerAddress() const;
     quint16 peerPort() const;
@@ -92,6 +109,9 @@ private:
     qsizetype inPos_ = 0;            // start of the untaken bytes in in_
     qsizetype scanned_ = 0;          // bytes after inPos_ already searched for LF
     std::recursive_mutex writeMutex_;
+    std::atomic<int> writeStallMs_{kDefaultWriteStallMs};
+    int sendTimeoutMs_ = -1;  // the send timeout set on the socket (writers only); -1 none
+    std::shared_ptr<IHostResolver> resolver_;  // owner only
 };
 
 } // namespace corvid

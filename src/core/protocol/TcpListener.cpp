@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <system_error>
 
 namespace corvid {
@@ -90,16 +91,26 @@ quint16 TcpListener::port() const
     return ntohs(reinterpret_cast<const sockaddr_in*>(&ss)->sin_port);
 }
 
-std::optional<TcpConnection> TcpListener::accept()
+std::optional<TcpConnection> TcpListener::accept(int timeoutMs)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     while (fd_ >= 0 && !closing_) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+            wait = left > 0 ? int(left) : 0;
+        }
         pollfd p{fd_, POLLIN, 0};
-        const int r = ::poll(&p, 1, -1);
+        const int r = ::poll(&p, 1, wait);
         if (closing_)
             break;
+        if (r == 0)
+            return std::nullopt;  // time is up; still listening
         if (r < 0) {
             if (errno == EINTR)
                 continue;
+            close();
             break;
         }
         const int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -129,6 +140,7 @@ std::optional<TcpConnection> TcpListener::accept()
             ::poll(nullptr, 0, 100);
             continue;
         default:
+            close();  // a listener that fails like this is not listening any more
             return std::nullopt;
         }
     }

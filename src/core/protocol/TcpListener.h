@@ -8,8 +8,8 @@
 namespace corvid {
 
 // A listening TCP socket on all local addresses (IPv6 dual-stack when the
-// host has it, IPv4 otherwise). accept() blocks until a peer arrives or
-// close() is called from another thread.
+// host has it, IPv4 otherwise). accept() blocks until a peer arrives, its
+// time limit runs out, or close() is called from another thread.
 class TcpListener {
 public:
     TcpListener() = default;
@@ -21,8 +21,9 @@ public:
     bool isListening() const { return fd_ >= 0 && !closing_; }
     quint16 port() const;  // the bound port (useful when listening on 0)
 
-    // nullopt once the listener is closed.
-    std::optional<TcpConnection> accept();
+    // nullopt when the time ran out (timeoutMs >= 0) or once the listener
+    // is closed or broken; isListening() tells which.
+    std::optional<TcpConnection> accept(int timeoutMs = TcpConnection::kNoLimit);
     // Thread-safe: wakes a blocked accept().
     void close();
     // Owner only, after the accepting thread has ended: frees the port.

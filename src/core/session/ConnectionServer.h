@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -12,11 +13,25 @@
 
 namespace corvid {
 
+// What the listening side lets peers hold. The defaults are far above what
+// two peers use: a session and a handful of transfers.
+struct ConnectionLimits {
+    int total = 64;           // open connections at once
+    int perAddress = 16;      // of those, from one peer address
+    int keptForPartner = 16;  // places of the total only the partner's address may take
+    int idleMs = 10000;       // until the first block a handler serves (< 0: no limit)
+};
+
 // One accepted connection and the thread that serves it.
 struct AcceptedConnection {
     std::shared_ptr<TcpConnection> connection;
+    QString address;                  // the peer's address, as the caps count it
+    std::chrono::steady_clock::time_point acceptedAt;
     std::thread::id threadId;
     std::atomic<int> tid{0};          // kernel thread id, for priorities
+    // Set by the handler once the peer has sent a block it serves; until
+    // then the connection is closed when the idle limit runs out.
+    std::atomic<bool> greeted{false};
     std::atomic<bool> finished{false};
     std::thread thread;
 };
@@ -24,6 +39,11 @@ struct AcceptedConnection {
 // The server role's sockets: one accept thread, one thread per accepted
 // connection. The handler runs on each connection's thread: onConnect once,
 // onExecute again and again while the connection is open, onDisconnect once.
+//
+// The port may be reachable by anyone, so what a stranger can hold is
+// bounded: connections over a cap are closed at once, before any thread is
+// made for them, and a connection that has not said anything the handler
+// serves within the idle limit is closed.
 class ConnectionServer {
 public:
     struct Handler {
@@ -33,7 +53,9 @@ public:
         virtual void onDisconnect(AcceptedConnection& c) = 0;
     };
 
-    explicit ConnectionServer(Handler& handler);
+    using Limits = ConnectionLimits;
+
+    explicit ConnectionServer(Handler& handler, Limits limits = {});
     ~ConnectionServer();
     ConnectionServer(const ConnectionServer&) = delete;
     ConnectionServer& operator=(const ConnectionServer&) = delete;
@@ -45,11 +67,26 @@ public:
     bool isListening() const { return listening_; }
     quint16 port() const;
 
+    // Any thread; applies to connections accepted from then on (the idle
+    // limit also to those waiting for their first block).
+    void setLimits(const Limits& limits);
+    Limits limits() const;
+    // The session partner's address (empty: none). Its connections may take
+    // the places kept for it, so strangers from other addresses cannot
+    // crowd it out.
+    void setPartnerAddress(const QString& address);
+    // Connections closed at once for being over a cap, since start.
+    quint64 refusedCount() const { return refused_; }
+
     // Visits the connections still open (under the server's lock).
     void forEachConnection(const std::function<void(AcceptedConnection&)>& fn);
 
 private:
     void acceptLoop();
+    bool admits(const QString& address);  // under mutex_
+    // Shuts connections whose idle limit has run out; gives the wait until
+    // the next one does (-1: none waits).
+    int closeIdle();
     void serve(AcceptedConnection* c);
     void reapFinished();  // joins threads whose connection has ended
 
@@ -57,7 +94,10 @@ private:
     TcpListener listener_;
     std::thread acceptThread_;
     std::atomic<bool> listening_{false};
-    std::mutex mutex_;
+    std::atomic<quint64> refused_{0};
+    mutable std::mutex mutex_;  // guards the fields below
+    Limits limits_;
+    QString partnerAddress_;
     std::list<std::unique_ptr<AcceptedConnection>> connections_;
 };
 

@@ -412,6 +412,8 @@ void SessionController::onExecute(AcceptedConnection& c)
     const int code = Commands::ReadCommand(*c.connection, block, Transport::kServerPollMs);
     if (code <= CmdOther)
         return;
+    // A block we serve: from here on the conversation's own limits rule.
+    c.greeted = true;
     if (code == CmdConnect) {
         serverHandshake(c, block);
         return;
@@ -462,7 +464,8 @@ void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& bloc
         return;
     }
     QString title;
-    const QString address = c.connection->peerAddress();  // this connection's own thread
+    const QString address = c.address;
+    server_.setPartnerAddress(address);
     {
         std::lock_guard lock(mutex_);
         serverSession_ = c.connection;
@@ -494,6 +497,12 @@ void SessionController::onDisconnect(AcceptedConnection& c)
         }
     }
     if (wasSession) {
+        {
+            // Not while another peer shakes hands: its address may be set already.
+            std::lock_guard handshake(handshakeMutex_);
+            if (!hasServerSession())
+                server_.setPartnerAddress(QString());
+        }
         log_.setPeerName(QString());
         log_.AddLogLine(kDisconnected, LineSys);
     }

@@ -61,6 +61,10 @@ public:
     bool pollActive() const { return timer1_.isActive(); }
 
     // Server role.
+    // Caps on accepted connections and the idle limit before a first block
+    // (ConnectionServer::Limits has the defaults).
+    void setConnectionLimits(const ConnectionServer::Limits& limits) { server_.setLimits(limits); }
+    quint64 refusedConnections() const { return server_.refusedCount(); }
     bool startServer(quint16 port, QString* error = nullptr);
     void stopServer();
     bool isListening() const { return server_.isListening(); }

@@ -479,7 +479,8 @@ void TForm1::WANIPW1Click()
 
 void TForm1::LANIPL1Click()
 {
-    QGuiApplication::clipboard()->setText(AddressDiscovery::GetLocalAddress());
+    // The name service may be slow: the copy happens when it has answered.
+    netEnv_->RequestLocalAddress([](const QString& address) { QGuiApplication::clipboard()->setText(address); });
 }
 
 // ---- events ---------------------------------------------------------------
@@ -520,12 +521,13 @@ void TForm1::FormCreate()
     for (const QString& entry : AppSettings::loadRecentPeers(ini))
         session_->recentPeers().AddRecentPeer(entry);
 
-    // The WAN address starts as the LAN address; with UseUPnP the router
-    // search and the external-address query run off the UI thread.
-    netEnv_->FormCreate(AddressDiscovery::GetLocalAddress(), [this] { UpdateConnectionControls(); });
+    // The WAN address starts as the LAN address, which is looked up off the
+    // UI thread; with UseUPnP the router search and the external-address
+    // query follow it there.
+    netEnv_->FormCreate([this](const QString& lan) { statusPanels_[1]->setText(lan); },
+                        [this] { UpdateConnectionControls(); });
 
     statusPanels_[0]->setText(s.UserName);
-    statusPanels_[1]->setText(AddressDiscovery::GetLocalAddress());
 
     session_->recentPeers().convertOldEntries();
     rebuildRecentMenu();
