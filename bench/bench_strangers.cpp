@@ -195,7 +195,7 @@ bool fetch(quint16 port, const QString& recvDir, const QString& name)
     TransferQueue q(QueueKind::Receive);
     q.RunButton()->SetPressed(true);
     const RowRef row = q.Append(name, Conversions::FormatThousands(kFileSize), recvDir + "/", RowState::Transferring);
-    auto rec = q.MakeRecord(row, recvDir);
+    auto rec = q.MakeRecord(row);
     TcpConnection c;
     if (!c.connectTo(QStringLiteral("127.0.0.1"), port, 5000))
         return false;

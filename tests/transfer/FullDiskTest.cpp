@@ -91,6 +91,7 @@ TEST_F(FullDiskTest, AFullFolderFailsTheRowOnceAndTheNextStartResumes)
     EXPECT_EQ(row->State(), RowState::Stopped);
     EXPECT_EQ(peer.accepted(), 1);  // tried once, not again and again
     EXPECT_EQ(log.count(failed), 1);
+    EXPECT_EQ(log.count(QStringLiteral("受信フォルダの空き容量が足りません：big.bin")), 1);
     const QString path = folder + "big.bin";
     const QByteArray kept = readFile(path);
     EXPECT_GT(kept.size(), 0);

@@ -2,6 +2,7 @@
 
 #include "core/protocol/TransferEngine.h"
 #include "core/protocol/TransferResultCode.h"
+#include "core/session/ILogSink.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/ReceiveScheduler.h"
@@ -33,6 +34,7 @@ struct TransferRun::State {
     TransferList::Record partner;  // the normal reception this one slowed down
     QString name;
     bool ok = false;
+    bool diskFull = false;  // the receive folder's file system ran out of space
 
     void FinalStep();
     void ServedRowStep();
@@ -113,6 +115,7 @@ TransferOutcome TransferRun::Transfer(TcpConnection& c, const HeaderBlock* pushe
         break;
     }
     state_->ok = out.ok();
+    state_->diskFull = out.status() == TransferStatus::DiskFull;
     return out;
 }
 
@@ -153,9 +156,12 @@ void TransferRun::State::FinalStep()
     case Flow::Accept: c.UpdateRowAfterTransfer(TClientThread::FetchFile, row, ok); break;
     }
     ReceiveScheduler::RestoreNormal(partner);
-    if (receives(flow))
+    if (receives(flow)) {
         c.NotifyTransferEvent(ok ? RcReceived : RcReceiveFailed, name);
-    else
+        // The bare failure line would send the user looking at the peer.
+        if (diskFull)
+            c.log().AddLogLine(QStringLiteral("受信フォルダの空き容量が足りません：") + name, LineSys);
+    } else
         c.NotifyTransferEvent(ok ? RcSent : RcSendFailed, name);
     // Last: until here the row counts as in transfer, so no new transfer of
     // it can start before this row step is done.
