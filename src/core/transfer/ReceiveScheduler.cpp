@@ -183,7 +183,17 @@ bool ReceiveScheduler::RequestReceive(const RowRef& row)
     if (!r)
         return false;
     const QString name = r->Name();
-    const qint64 size = Conversions::ParseThousands(r->SizeText());
+    bool sized = false;
+    const qint64 size = Conversions::ParseThousands(r->SizeText(), &sized);
+    if (!sized || size < 1 || size > TransferEngine::kMaxFileSize) {
+        // No request can carry the row's size: asking with another one
+        // would name a different file. It ends as a failed reception would,
+        // so the cursors pass it instead of asking again every tick.
+        TransferQueue& q = center_.receiveQueue();
+        q.SetState(row, RowTransitions::ReceptionEnded(r->State(), false, q.IsRunning()));
+        NotifyOwnFailure(name);
+        return false;
+    }
     QByteArray wire;
     bool ok = TransferEngine::EncodeFileRequest(kToken, r->LocalPath(), size, wire);
     if (ok && sender_) {
