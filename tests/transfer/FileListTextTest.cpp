@@ -1,8 +1,10 @@
 // File-list text: building the body from the send queue, splitting lines
 // and fields, merging into both queues, hostile names, local adds.
 #include "TransferTestSupport.h"
+#include "session/FakeLog.h"
 
 #include "core/protocol/FileAttributes.h"
+#include "core/protocol/FileListExchange.h"
 #include "core/protocol/LocalFileChooser.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/transfer/FileListText.h"
@@ -214,6 +216,64 @@ TEST(FileListText, WireNamesThatDoNotComeBackAsTheSameBytesAreSkipped)
     ASSERT_EQ(recv.Count(), 2);
     EXPECT_EQ(SjisCodec::encode(recv.Row(0).Name()), QByteArray("\xFA\x5C.txt"));
     EXPECT_EQ(recv.Row(1).Name(), QStringLiteral("日.txt"));
+}
+
+// A peer's list is bounded twice: its lines (a longer one is cut, and the
+// user is told) and the rows the receive queue takes from lists at all.
+TEST(FileListText, AListPastTheCapIsCutWithALineAndTheReceiveQueueStopsAtItsCap)
+{
+    const int cap = int(FileListExchange::kMaxListLines);
+    ASSERT_EQ(FileListText::kMaxReceiveRows, cap);
+    QList<QByteArray> wire;
+    for (int i = 0; i <= cap; ++i)  // one line more than a list may have
+        wire.append("\"f" + QByteArray::number(i) + "\",\"1\",");
+    TransferQueue recv(QueueKind::Receive);
+    FakeLog log;
+    MergeOptions options{"/in/", false, nullptr, &log};
+    EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, options));
+    EXPECT_EQ(recv.Count(), cap);
+    EXPECT_EQ(recv.Row(cap - 1).Name(), QString("f%1").arg(cap - 1));
+    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("ファイルリストが長すぎるため、100,000行で打ち切りました")});
+    EXPECT_EQ(log.kindOf(log.lines().value(0)), int(LineSys));
+
+    // A full queue takes nothing more, and says how much it left out.
+    FakeLog full;
+    options.log = &full;
+    EXPECT_FALSE(FileListText::MergeWireLines(recv, {"\"new1\",\"1\",", "\"new2\",\"2\","}, options));
+    EXPECT_EQ(recv.Count(), cap);
+    EXPECT_EQ(full.lines(),
+              QStringList{QStringLiteral("受信リストが100,000件に達したため、2件のファイルを追加しませんでした")});
+}
+
+// A size that no request can carry (2^31 or more, not a number, nothing to
+// receive) gives no row but a line naming the file: once per name, and
+// past the first few only a count.
+TEST(FileListText, SizesNoRequestCanCarryGetNoRowAndOneLineNamingTheFile)
+{
+    const QList<QByteArray> wire{
+        "\"video.mp4\",\"2,147,483,648\",", "\"fits.bin\",\"2,147,483,647\",",
+        "\"video.mp4\",\"4,294,967,296\",", "\"word.txt\",\"abc\",",
+        "\"empty.txt\",\"0\",",              "\"a.iso\",\"3000000000\",",
+        "\"b.iso\",\"-5\",",                 "\"a.iso\",\"9,999,999,999\",",
+    };
+    TransferQueue recv(QueueKind::Receive);
+    FakeLog log;
+    QList<SkippedLine> skipped;
+    EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, {"/in/", false, &skipped, &log}));
+    ASSERT_EQ(recv.Count(), 1);
+    EXPECT_EQ(recv.Row(0).Name(), "fits.bin");
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("2GB以上のファイルは受信できません：video.mp4"),
+                                        QStringLiteral("サイズの正しくないファイルは受信できません：word.txt"),
+                                        QStringLiteral("サイズの正しくないファイルは受信できません：empty.txt"),
+                                        QStringLiteral("ほか2件のファイルも受信できません")}));
+    ASSERT_EQ(skipped.size(), 7);
+    EXPECT_EQ(skipped[0].reason, MergeSkip::SizeTooLarge);
+    EXPECT_EQ(skipped[1].line, 2);
+    EXPECT_EQ(skipped[2].reason, MergeSkip::BadSize);
+    // The same list again names the files again: each arrival is told.
+    FakeLog again;
+    EXPECT_FALSE(FileListText::MergeWireLines(recv, wire, {"/in/", false, nullptr, &again}));
+    EXPECT_EQ(again.lines().size(), 4);
 }
 
 TEST(FileListText, SendQueueRowsTakeTheirFolderFromTheThirdField)
