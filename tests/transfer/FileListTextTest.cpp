@@ -223,26 +223,27 @@ TEST(FileListText, WireNamesThatDoNotComeBackAsTheSameBytesAreSkipped)
 TEST(FileListText, AListPastTheCapIsCutWithALineAndTheReceiveQueueStopsAtItsCap)
 {
     const int cap = int(FileListExchange::kMaxListLines);
-    ASSERT_EQ(FileListText::kMaxReceiveRows, cap);
-    QList<QByteArray> wire;
-    for (int i = 0; i <= cap; ++i)  // one line more than a list may have
-        wire.append("\"f" + QByteArray::number(i) + "\",\"1\",");
+    ASSERT_EQ(FileListText::kMaxReceiveRows, 2 * cap);
     TransferQueue recv(QueueKind::Receive);
-    FakeLog log;
-    MergeOptions options{"/in/", false, nullptr, &log};
-    EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, options));
-    EXPECT_EQ(recv.Count(), cap);
-    EXPECT_EQ(recv.Row(cap - 1).Name(), QString("f%1").arg(cap - 1));
-    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("ファイルリストが長すぎるため、100,000行で打ち切りました")});
-    EXPECT_EQ(log.kindOf(log.lines().value(0)), int(LineSys));
+    for (const char* prefix : {"a", "b"}) {
+        QList<QByteArray> wire;
+        for (int i = 0; i <= cap; ++i)  // one line more than a list may have
+            wire.append("\"" + QByteArray(prefix) + QByteArray::number(i) + "\",\"1\",");
+        FakeLog log;
+        EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, {"/in/", false, nullptr, &log}));
+        EXPECT_EQ(recv.Row(recv.Count() - 1).Name(), QString("%1%2").arg(prefix).arg(cap - 1));
+        EXPECT_EQ(log.lines(), QStringList{QStringLiteral("ファイルリストが長すぎるため、100,000行で打ち切りました")});
+        EXPECT_EQ(log.kindOf(log.lines().value(0)), int(LineSys));
+    }
+    EXPECT_EQ(recv.Count(), 2 * cap);
 
     // A full queue takes nothing more, and says how much it left out.
     FakeLog full;
-    options.log = &full;
-    EXPECT_FALSE(FileListText::MergeWireLines(recv, {"\"new1\",\"1\",", "\"new2\",\"2\","}, options));
-    EXPECT_EQ(recv.Count(), cap);
+    EXPECT_FALSE(FileListText::MergeWireLines(recv, {"\"new1\",\"1\",", "\"new2\",\"2\","},
+                                              {"/in/", false, nullptr, &full}));
+    EXPECT_EQ(recv.Count(), 2 * cap);
     EXPECT_EQ(full.lines(),
-              QStringList{QStringLiteral("受信リストが100,000件に達したため、2件のファイルを追加しませんでした")});
+              QStringList{QStringLiteral("受信リストが200,000件に達したため、2件のファイルを追加しませんでした")});
 }
 
 // A size that no request can carry (2^31 or more, not a number, nothing to

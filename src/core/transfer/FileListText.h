@@ -90,9 +90,10 @@ public:
     // Fields of a line by the comma-text rules (delimiter ",", quote '"').
     static QStringList SplitFields(const QString& line);
 
-    // The most rows the receive queue takes from lists; the lines of a list
-    // are capped at FileListExchange::kMaxListLines.
-    static constexpr int kMaxReceiveRows = 100000;
+    // The most rows the receive queue takes from lists: two full lists (the
+    // lines of one are capped at FileListExchange::kMaxListLines), however
+    // many the peer sends.
+    static constexpr int kMaxReceiveRows = 200000;
     // How many refused names a list arrival names before it only counts.
     static constexpr int kNamedRefusals = 3;
 

@@ -18,7 +18,9 @@ namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
 constexpr std::array<int, 7> kWidths{200, 80, 80, 37, 40, 37, 148};
 // Time for new items per turn of the event loop while a large list appears.
-constexpr qint64 kSliceNs = 15 * 1000 * 1000;
+constexpr qint64 kSliceNs = 20 * 1000 * 1000;
+// New items wait for at least this many before they go into the widget.
+constexpr size_t kFirstBatch = 2000;
 
 // Columns 1 to 5 are numbers: right-aligned by the view, so that rows do not
 // each carry five alignments (a list of 100,000 rows would carry half a
@@ -84,6 +86,13 @@ QueueView::QueueView(TransferQueue& queue, const std::array<QString, 7>& caption
     setDefaultDropAction(Qt::MoveAction);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setItemDelegate(new NumberColumns(this));
+}
+
+QueueView::~QueueView()
+{
+    // Items made but not yet in the widget belong to no one else.
+    for (size_t i = placed_; i < shown_.size(); ++i)
+        delete shown_[i].item;
 }
 
 QIcon QueueView::StateImage(RowState state)
@@ -181,6 +190,7 @@ bool QueueView::bringInLine(qint64 limitNs)
         bool dropped = false;
         for (size_t i = 0; i < shown_.size(); ++i) {
             if (i >= n || queue_.Row(int(i)).Ref()->Id() != shown_[i].id) {
+                place();
                 if (dropped || !dropLeftRows(i)) {
                     rebuild();
                     break;
@@ -196,16 +206,30 @@ bool QueueView::bringInLine(qint64 limitNs)
 
     QElapsedTimer clock;
     clock.start();
-    QList<QTreeWidgetItem*> fresh;
-    while (shown_.size() < n) {
-        if (limitNs >= 0 && fresh.size() % 64 == 0 && !fresh.isEmpty() && clock.nsecsElapsed() > limitNs)
+    for (int made = 0; shown_.size() < n; ++made) {
+        if (limitNs >= 0 && made % 64 == 63 && clock.nsecsElapsed() > limitNs)
             break;
         shown_.push_back(makeShown(queue_.Row(int(shown_.size()))));
-        fresh.append(shown_.back().item);
     }
-    if (!fresh.isEmpty())
-        addTopLevelItems(fresh);
-    return shown_.size() == n;
+    // Every insertion costs the widget a pass over all its items, so new
+    // items go in by batches that grow with the items already there: a
+    // list of 100,000 rows is a handful of passes, not one per slice.
+    const size_t waiting = shown_.size() - placed_;
+    if (limitNs < 0 || shown_.size() == n || waiting >= std::max<size_t>(kFirstBatch, placed_ / 2))
+        place();
+    return placed_ == n;
+}
+
+void QueueView::place()
+{
+    if (placed_ == shown_.size())
+        return;
+    QList<QTreeWidgetItem*> items;
+    items.reserve(qsizetype(shown_.size() - placed_));
+    for (size_t i = placed_; i < shown_.size(); ++i)
+        items.append(shown_[i].item);
+    addTopLevelItems(items);
+    placed_ = shown_.size();
 }
 
 bool QueueView::dropLeftRows(size_t from)
@@ -243,6 +267,7 @@ bool QueueView::dropLeftRows(size_t from)
         shown_[kept++] = std::move(shown_[i]);
     }
     shown_.resize(kept);
+    placed_ = kept;
     return true;
 }
 
@@ -274,12 +299,8 @@ void QueueView::rebuild()
     for (const Shown& s : shown_)
         delete s.item;  // rows that left the queue
     shown_ = std::move(next);
-
-    QList<QTreeWidgetItem*> items;
-    items.reserve(qsizetype(shown_.size()));
-    for (const Shown& s : shown_)
-        items.append(s.item);
-    addTopLevelItems(items);
+    placed_ = 0;
+    place();
 
     // The selection comes back as runs of rows, in one step.
     QItemSelection selection;

@@ -17,6 +17,7 @@ class QueueView : public QTreeWidget {
     Q_OBJECT
 public:
     QueueView(TransferQueue& queue, const std::array<QString, 7>& captions, QWidget* parent = nullptr);
+    ~QueueView() override;
 
     TransferQueue& queue() { return queue_; }
     // Brings the items in line with the queue: order, texts, state images;
@@ -27,7 +28,7 @@ public:
     void sync();
     void scheduleSync();
     // Whether the items show the queue as it is (no slice still to come).
-    bool inLine() const { return !syncPending_ && !queueChanged_ && shown_.size() == size_t(queue_.Count()); }
+    bool inLine() const { return !syncPending_ && !queueChanged_ && placed_ == size_t(queue_.Count()); }
     // The selected rows, in queue order.
     QList<RowRef> selectedRows() const;
     QSet<quint64> selectedIds() const;
@@ -60,6 +61,8 @@ private:
     // Brings the items in line; with a time limit, new items stop at it and
     // false says more are to come.
     bool bringInLine(qint64 limitNs);
+    // Puts the items made but not yet in the widget into it.
+    void place();
     void refresh(Shown& shown, const QueueRow& row);
     Shown makeShown(const QueueRow& row);
     // Rows from `from` on left the queue without the others moving: their
@@ -72,6 +75,7 @@ private:
 
     TransferQueue& queue_;
     std::vector<Shown> shown_;  // in the order of the items
+    size_t placed_ = 0;         // how many of them are in the widget (the first ones)
     bool syncPending_ = false;
     bool queueChanged_ = false;  // since the last look at the shown rows
 };
