@@ -63,7 +63,10 @@ public:
         probe_.setTimerType(Qt::PreciseTimer);
         probe_.setInterval(10);
         QObject::connect(&probe_, &QTimer::timeout, [this] {
-            lateMs_ = std::max(lateMs_, double(probeClock_.nsecsElapsed()) / 1e6 - 10.0);
+            const double late = double(probeClock_.nsecsElapsed()) / 1e6 - 10.0;
+            if (late > 50 && qEnvironmentVariableIsSet("LISTS_TRACE"))
+                std::fprintf(stderr, "late %.0f ms at %.3f\n", late, now());
+            lateMs_ = std::max(lateMs_, late);
             probeClock_.restart();
         });
         QObject::connect(&notifier_, &QSocketNotifier::activated, [this, inFd] { readCommands(inFd); });

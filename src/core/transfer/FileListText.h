@@ -46,6 +46,7 @@ struct ListEntry {
     QString sizeText;
     QString folder;    // send queue: the third field
     QString key;       // the name case-folded: rows match ignoring case
+    int first = -1;    // the earlier entry of the same key, if any (the first one)
 };
 
 struct RefusedName {

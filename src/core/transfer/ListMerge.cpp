@@ -126,7 +126,13 @@ public:
                 return refuse(index, *problem, name);
         }
         QString key = name.toCaseFolded();
-        out_.entries.push_back({index, std::move(name), std::move(size), std::move(folder), std::move(key)});
+        // Which entry came first for each name is settled here, so that the
+        // queue's thread only looks up the rows it already has.
+        const auto known = firstEntry_.constFind(key);
+        const int first = known == firstEntry_.constEnd() ? -1 : *known;
+        if (first < 0)
+            firstEntry_.insert(key, int(out_.entries.size()));
+        out_.entries.push_back({index, std::move(name), std::move(size), std::move(folder), std::move(key), first});
     }
 
     // Lines past the most a list may have.
@@ -157,6 +163,7 @@ private:
 
     PreparedList out_;
     QSet<QString> refused_;
+    QHash<QString, int> firstEntry_;
 };
 
 // The receive folder as rows carry it (absolute, clean, ending in "/"), or
@@ -273,10 +280,11 @@ bool ListMerge::Apply(TransferQueue& queue, const PreparedList& list, const Merg
     if (skipped)
         skipped->append(list.skipped);
 
-    // First row of each case-folded name, so that a list of n lines merges
-    // in time linear in n and the queue's rows, not in their product.
+    // First row of each case-folded name the queue has, so that a list of n
+    // lines merges in time linear in n and the queue's rows, not in their
+    // product. A name the queue lacks has its first row from the list.
     QHash<QString, int> firstRow;
-    firstRow.reserve(queue.Count() + qsizetype(list.entries.size()));
+    firstRow.reserve(queue.Count());
     for (int i = queue.Count() - 1; i >= 0; --i)
         firstRow.insert(queue.Row(i).Name().toCaseFolded(), i);  // the earliest row wins
     TransferQueue::ChangeBatch batch(queue);
@@ -285,10 +293,19 @@ bool ListMerge::Apply(TransferQueue& queue, const PreparedList& list, const Merg
     bool appended = false;
     int notAppended = 0;
     for (const ListEntry& e : list.entries) {
-        const auto found = firstRow.constFind(e.key);
-        const QueueRow* first = found == firstRow.constEnd() ? nullptr : &queue.Row(*found);
-        if (first && first->SizeText() == e.sizeText)
-            continue;
+        const auto found = firstRow.isEmpty() ? firstRow.constEnd() : firstRow.constFind(e.key);
+        const QString* firstName = nullptr;
+        if (found != firstRow.constEnd()) {
+            const QueueRow& row = queue.Row(*found);
+            if (row.SizeText() == e.sizeText)
+                continue;
+            firstName = &row.Name();
+        } else if (e.first >= 0) {
+            const ListEntry& earlier = list.entries[size_t(e.first)];
+            if (earlier.sizeText == e.sizeText)
+                continue;
+            firstName = &earlier.name;
+        }
         if (!send && queue.Count() >= FileListText::kMaxReceiveRows) {
             ++notAppended;
             if (skipped)
@@ -296,10 +313,8 @@ bool ListMerge::Apply(TransferQueue& queue, const PreparedList& list, const Merg
             continue;
         }
         // Rows of one name share its text.
-        const QString& name = first && first->Name() == e.name ? first->Name() : e.name;
-        queue.Append(name, e.sizeText, send ? e.folder : folder, state);
-        if (!first)
-            firstRow.insert(e.key, queue.Count() - 1);
+        queue.Append(firstName && *firstName == e.name ? *firstName : e.name, e.sizeText, send ? e.folder : folder,
+                     state);
         appended = true;
     }
     if (options.log)
