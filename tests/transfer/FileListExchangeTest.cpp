@@ -4,6 +4,7 @@
 
 #include "core/protocol/Commands.h"
 #include "core/protocol/FileListExchange.h"
+#include "core/protocol/ListLineSplitter.h"
 #include "core/protocol/Transport.h"
 
 #include <gtest/gtest.h>
@@ -209,4 +210,51 @@ TEST(FileListExchange, ServerNoticesAreBlocksDAndG)
               blockBytes({"Command=Send", "UserAgent=CRV2", "ContentType=FileList", "ContentLength=37"}));
     ASSERT_TRUE(FileListExchange::RequestFileList(lo.server, kTokenBare));
     EXPECT_EQ(readBlock(lo.client), blockBytes({"Command=Recv", "UserAgent=CRV2", "ContentType=FileList"}));
+}
+
+// A body of millions of one-byte lines is read to its end but kept only to
+// one line past the cap (enough to tell that the list was cut): the lines
+// kept are bounded, and the connection stays in step for the next block.
+TEST(FileListExchange, AHugeListIsKeptOnlyToTheCapAndReadToItsEnd)
+{
+    Loopback lo;
+    ASSERT_TRUE(lo.open());
+    const QByteArray body = QByteArray("x\n").repeated(4 << 20);  // 4 Mi lines
+    bool ok = false;
+    std::thread client([&] {
+        ok = Transport::SendContent(lo.client, kToken, "FileList", body)
+            && Transport::WriteHeader(lo.client, {"Command=Recv", "UserAgent=CRV2/", "ContentType=FileList", ""});
+    });
+    HeaderBlock block;
+    ASSERT_EQ(Commands::ReadCommand(lo.server, block, 3000), CmdSend);
+    EXPECT_TRUE(FileListExchange::ReceiveFileList(lo.server, kToken, block));
+    ASSERT_EQ(block.size(), FileListExchange::kMaxListLines + 1);
+    EXPECT_EQ(block.count("x"), block.size());
+    HeaderBlock next;
+    EXPECT_EQ(Commands::ReadCommand(lo.server, next, 3000), CmdRecv);
+    client.join();
+    EXPECT_TRUE(ok);
+}
+
+TEST(ListLineSplitter, LinesSpanPiecesAndBlankOrOverlongLinesAreLeftOut)
+{
+    using L = QList<QByteArray>;
+    const QByteArray longest(ListLineSplitter::kMaxLineBytes, 'k');
+    const QByteArray tooLong = longest + 'y';
+    ListLineSplitter split(10);
+    split.feed("a\r");
+    split.feed("\nb");
+    split.feed("c\n \t\r\n" + tooLong.left(100));
+    split.feed(tooLong.mid(100) + "\n" + longest.left(7));
+    split.feed(longest.mid(7) + "\r\n" + tooLong + "\rd");
+    split.finish();
+    EXPECT_EQ(split.takeLines(), (L{"a", "bc", longest, "d"}));
+
+    // At the cap the rest is not even looked at.
+    ListLineSplitter capped(2);
+    capped.feed("1\n2\n3\n");
+    EXPECT_TRUE(capped.full());
+    capped.feed("4\n");
+    capped.finish();
+    EXPECT_EQ(capped.takeLines(), (L{"1", "2"}));
 }

@@ -1,8 +1,10 @@
 // File-list text: building the body from the send queue, splitting lines
 // and fields, merging into both queues, hostile names, local adds.
 #include "TransferTestSupport.h"
+#include "session/FakeLog.h"
 
 #include "core/protocol/FileAttributes.h"
+#include "core/protocol/FileListExchange.h"
 #include "core/protocol/LocalFileChooser.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/transfer/FileListText.h"
@@ -109,12 +111,15 @@ TEST(FileListText, FieldSplittingFollowsTheCommaTextRules)
     // A zero character cannot hang the scan.
     EXPECT_EQ(FileListText::SplitFields(QString("a") + QChar(0) + "b,c"), (F{"a", "", "b", "c"}));
 
-    // Unquoted names with spaces are split into several fields, so such a
-    // line lands with the wrong name rather than the whole name.
+    // Unquoted names with spaces are split into several fields: the second
+    // word lands in the size field, which is no size, so the line gives no
+    // row (rather than a row of the wrong name that could never be asked for).
     TransferQueue recv(QueueKind::Receive);
-    ASSERT_TRUE(FileListText::MergeListLines(recv, {"my file.txt,5,"}, {"/in/"}));
-    EXPECT_EQ(recv.Row(0).Name(), "my");
-    EXPECT_EQ(recv.Row(0).SizeText(), "file.txt");
+    QList<SkippedLine> skipped;
+    EXPECT_FALSE(FileListText::MergeListLines(recv, {"my file.txt,5,"}, {"/in/", false, &skipped}));
+    EXPECT_TRUE(recv.IsEmpty());
+    ASSERT_EQ(skipped.size(), 1);
+    EXPECT_EQ(skipped[0].reason, MergeSkip::BadSize);
 }
 
 TEST(FileListText, BodiesSplitAtEveryKindOfLineBreak)
@@ -211,6 +216,65 @@ TEST(FileListText, WireNamesThatDoNotComeBackAsTheSameBytesAreSkipped)
     ASSERT_EQ(recv.Count(), 2);
     EXPECT_EQ(SjisCodec::encode(recv.Row(0).Name()), QByteArray("\xFA\x5C.txt"));
     EXPECT_EQ(recv.Row(1).Name(), QStringLiteral("日.txt"));
+}
+
+// A peer's list is bounded twice: its lines (a longer one is cut, and the
+// user is told) and the rows the receive queue takes from lists at all.
+TEST(FileListText, AListPastTheCapIsCutWithALineAndTheReceiveQueueStopsAtItsCap)
+{
+    const int cap = int(FileListExchange::kMaxListLines);
+    ASSERT_EQ(FileListText::kMaxReceiveRows, 2 * cap);
+    TransferQueue recv(QueueKind::Receive);
+    for (const char* prefix : {"a", "b"}) {
+        QList<QByteArray> wire;
+        for (int i = 0; i <= cap; ++i)  // one line more than a list may have
+            wire.append("\"" + QByteArray(prefix) + QByteArray::number(i) + "\",\"1\",");
+        FakeLog log;
+        EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, {"/in/", false, nullptr, &log}));
+        EXPECT_EQ(recv.Row(recv.Count() - 1).Name(), QString("%1%2").arg(prefix).arg(cap - 1));
+        EXPECT_EQ(log.lines(), QStringList{QStringLiteral("ファイルリストが長すぎるため、100,000行で打ち切りました")});
+        EXPECT_EQ(log.kindOf(log.lines().value(0)), int(LineSys));
+    }
+    EXPECT_EQ(recv.Count(), 2 * cap);
+
+    // A full queue takes nothing more, and says how much it left out.
+    FakeLog full;
+    EXPECT_FALSE(FileListText::MergeWireLines(recv, {"\"new1\",\"1\",", "\"new2\",\"2\","},
+                                              {"/in/", false, nullptr, &full}));
+    EXPECT_EQ(recv.Count(), 2 * cap);
+    EXPECT_EQ(full.lines(),
+              QStringList{QStringLiteral("受信リストが200,000件に達したため、2件のファイルを追加しませんでした")});
+}
+
+// A size that no request can carry (2^31 or more, not a number, nothing to
+// receive) gives no row but a line naming the file: once per name, and
+// past the first few only a count.
+TEST(FileListText, SizesNoRequestCanCarryGetNoRowAndOneLineNamingTheFile)
+{
+    const QList<QByteArray> wire{
+        "\"video.mp4\",\"2,147,483,648\",", "\"fits.bin\",\"2,147,483,647\",",
+        "\"video.mp4\",\"4,294,967,296\",", "\"word.txt\",\"abc\",",
+        "\"empty.txt\",\"0\",",              "\"a.iso\",\"3000000000\",",
+        "\"b.iso\",\"-5\",",                 "\"a.iso\",\"9,999,999,999\",",
+    };
+    TransferQueue recv(QueueKind::Receive);
+    FakeLog log;
+    QList<SkippedLine> skipped;
+    EXPECT_TRUE(FileListText::MergeWireLines(recv, wire, {"/in/", false, &skipped, &log}));
+    ASSERT_EQ(recv.Count(), 1);
+    EXPECT_EQ(recv.Row(0).Name(), "fits.bin");
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("2GB以上のファイルは受信できません：video.mp4"),
+                                        QStringLiteral("サイズの正しくないファイルは受信できません：word.txt"),
+                                        QStringLiteral("サイズの正しくないファイルは受信できません：empty.txt"),
+                                        QStringLiteral("ほか2件のファイルも受信できません")}));
+    ASSERT_EQ(skipped.size(), 7);
+    EXPECT_EQ(skipped[0].reason, MergeSkip::SizeTooLarge);
+    EXPECT_EQ(skipped[1].line, 2);
+    EXPECT_EQ(skipped[2].reason, MergeSkip::BadSize);
+    // The same list again names the files again: each arrival is told.
+    FakeLog again;
+    EXPECT_FALSE(FileListText::MergeWireLines(recv, wire, {"/in/", false, nullptr, &again}));
+    EXPECT_EQ(again.lines().size(), 4);
 }
 
 TEST(FileListText, SendQueueRowsTakeTheirFolderFromTheThirdField)

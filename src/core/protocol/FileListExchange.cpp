@@ -1,9 +1,34 @@
 #include "core/protocol/FileListExchange.h"
 
 #include "core/protocol/Commands.h"
+#include "core/protocol/ListLineSplitter.h"
 #include "core/protocol/Transport.h"
 
 namespace corvid {
+
+namespace {
+
+// The n-byte body of a list, read piece by piece and split as it comes.
+bool readListBody(TcpConnection& c, qint64 n, QList<QByteArray>& lines)
+{
+    if (n > Transport::kMaxFileListBody) {
+        c.shutdown();  // the body stays unread, so nothing after it could be parsed
+        return false;
+    }
+    constexpr qint64 kPiece = 64 * 1024;
+    ListLineSplitter split(FileListExchange::kMaxListLines + 1);
+    QByteArray piece;
+    for (qint64 left = n; left > 0; left -= piece.size()) {
+        if (!Transport::ReadBody(c, piece, qMin(left, kPiece), kPiece))
+            return false;
+        split.feed(piece);
+    }
+    split.finish();
+    lines = split.takeLines();
+    return true;
+}
+
+} // namespace
 
 bool FileListExchange::FetchFileList(TcpConnection& c, const QByteArray& token, QList<QByteArray>& lines)
 {
@@ -20,11 +45,7 @@ bool FileListExchange::FetchFileList(TcpConnection& c, const QByteArray& token, 
         c.shutdown();  // no telling where a body of that length would end
         return false;
     }
-    QByteArray body;
-    if (!Transport::ReadBody(c, body, *n, Transport::kMaxFileListBody))
-        return false;
-    lines = Transport::SplitListLines(body);
-    return true;
+    return readListBody(c, *n, lines);
 }
 
 bool FileListExchange::SendFileList(TcpConnection& c, const QByteArray& token, const QByteArray& contentType,
@@ -52,11 +73,7 @@ bool FileListExchange::ReceiveFileList(TcpConnection& c, const QByteArray& token
         return false;
     }
     block.clear();
-    QByteArray body;
-    if (!Transport::ReadBody(c, body, *n, Transport::kMaxFileListBody))
-        return false;
-    block = Transport::SplitListLines(body);
-    return true;
+    return readListBody(c, *n, block);
 }
 
 bool FileListExchange::RequestFileList(TcpConnection& c, const QByteArray& token)

@@ -14,6 +14,12 @@ namespace corvid {
 // bare token.
 class FileListExchange {
 public:
+    // The most lines a list may have; past them a list is cut. A received
+    // list holds at most one line more, so that whoever merges it can tell
+    // that it was cut. The rest of a longer body is read and dropped
+    // unscanned: the peer's bytes stay in step, the memory stays bounded.
+    static constexpr qsizetype kMaxListLines = 100000;
+
     // Client side, new transfer connection: blocks H, I and the body. True
     // when the peer's list arrived; `lines` then holds its lines.
     static bool FetchFileList(TcpConnection& c, const QByteArray& token, QList<QByteArray>& lines);

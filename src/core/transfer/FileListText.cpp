@@ -1,13 +1,8 @@
 #include "core/transfer/FileListText.h"
 
-#include "core/protocol/LocalFileChooser.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
-#include "core/settings/Conversions.h"
-
-#include <QDir>
-#include <QFile>
-#include <QHash>
+#include "core/transfer/ListMerge.h"
 
 namespace corvid {
 
@@ -87,6 +82,7 @@ QByteArray FileListText::EncodeLines(const QStringList& lines)
 QStringList FileListText::SplitFields(const QString& line)
 {
     QStringList fields;
+    const QStringView view(line);
     const qsizetype len = line.size();
     qsizetype i = 0;
     while (i < len && isBlank(line[i]))
@@ -95,17 +91,22 @@ QStringList FileListText::SplitFields(const QString& line)
         QString field;
         if (line[i] == u'"') {
             ++i;
-            while (i < len) {
-                if (line[i] == u'"') {
-                    if (i + 1 < len && line[i + 1] == u'"') {
-                        field += u'"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
+            // Up to the next quote that is not doubled; a doubled one is one.
+            for (;;) {
+                const qsizetype q = line.indexOf(u'"', i);
+                if (q < 0) {
+                    field += view.sliced(i);
+                    i = len;
                     break;
                 }
-                field += line[i++];
+                field += view.sliced(i, q - i);
+                i = q + 1;
+                if (i < len && line[i] == u'"') {
+                    field += u'"';
+                    ++i;
+                    continue;
+                }
+                break;
             }
         } else {
             const qsizetype start = i;
@@ -131,118 +132,30 @@ QStringList FileListText::SplitFields(const QString& line)
     return fields;
 }
 
-namespace {
-
-struct Merger {
-    TransferQueue& queue;
-    const MergeOptions& options;
-    QString folder;
-    bool appended = false;
-    // First row of each case-folded name, so that a list of n lines merges
-    // in time linear in n, not n times the queue.
-    QHash<QString, int> firstRow;
-
-    void indexQueue()
-    {
-        firstRow.reserve(queue.Count());
-        for (int i = 0; i < queue.Count(); ++i)
-        {
-            const QString key = queue.Row(i).Name().toCaseFolded();
-            if (!firstRow.contains(key))
-                firstRow.insert(key, i);
-        }
-    }
-
-    void skip(int index, MergeSkip reason)
-    {
-        if (options.skipped)
-            options.skipped->append({index, reason});
-    }
-
-    void merge(int index, const QString& line)
-    {
-        const bool send = queue.Kind() == QueueKind::Send;
-        const QStringList fields = FileListText::SplitFields(line);
-        if (fields.size() < (send ? 3 : 2) || (send && fields[2].isEmpty()))
-            return skip(index, MergeSkip::TooFewFields);
-        const QString& name = fields[0];
-        // A peer's name becomes a path in the receive folder: it must stay
-        // one plain entry of it, and must survive the trip back as bytes.
-        if (!LocalFileChooser::IsSafeName(name) || name.contains(QChar::ReplacementCharacter))
-            return skip(index, MergeSkip::UnsafeName);
-        if (!send && QFile::encodeName(name).size() > LocalFileChooser::kMaxListedNameBytes)
-            return skip(index, MergeSkip::NameTooLong);
-        const QString key = name.toCaseFolded();
-        const auto found = firstRow.constFind(key);
-        if (found != firstRow.constEnd() && queue.Row(*found).SizeText() == fields[1])
-            return;
-        if (send) {
-            queue.Append(name, fields[1], fields[2], queue.IsRunning() ? RowState::Unlisted : RowState::Waiting);
-        } else {
-            const bool waiting = !queue.IsRunning() || options.autoAccept;
-            queue.Append(name, fields[1], folder, waiting ? RowState::Waiting : RowState::New);
-        }
-        if (found == firstRow.constEnd())
-            firstRow.insert(key, queue.Count() - 1);
-        appended = true;
-    }
-};
-
-// The receive folder as rows carry it (absolute, clean, ending in "/"), or
-// empty when there is no usable one.
-QString receiveFolderOf(const MergeOptions& options)
-{
-    const QString& f = options.receiveFolder;
-    if (f.isEmpty() || !QDir::isAbsolutePath(f))
-        return {};
-    const QString clean = QDir::cleanPath(f);
-    return clean.endsWith(u'/') ? clean : clean + u'/';
-}
-
-} // namespace
-
 bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options)
 {
-    Merger m{queue, options, {}, false, {}};
-    m.indexQueue();
-    TransferQueue::ChangeBatch batch(queue);
-    if (queue.Kind() == QueueKind::Receive) {
-        m.folder = receiveFolderOf(options);
-        if (m.folder.isEmpty()) {
-            for (int i = 0; i < lines.size(); ++i)
-                m.skip(i, MergeSkip::NoReceiveFolder);
-            return false;
-        }
-    }
-    for (int i = 0; i < lines.size(); ++i)
-        m.merge(i, lines[i]);
-    return m.appended;
+    return MergePrepared(queue, PrepareListLines(queue.Kind(), lines), options);
 }
 
 bool FileListText::MergeWireLines(TransferQueue& queue, const QList<QByteArray>& wireLines,
                                   const MergeOptions& options)
 {
-    QStringList lines;
-    QList<int> kept;
-    for (int i = 0; i < wireLines.size(); ++i) {
-        const QString line = SjisCodec::decode(wireLines[i]);
-        if (SjisCodec::encode(line) != wireLines[i]) {
-            if (options.skipped)
-                options.skipped->append({i, MergeSkip::NotRoundTrip});
-            continue;
-        }
-        lines.append(line);
-        kept.append(i);
-    }
-    QList<SkippedLine> inner;
-    MergeOptions innerOptions = options;
-    innerOptions.skipped = options.skipped ? &inner : nullptr;
-    const bool appended = MergeListLines(queue, lines, innerOptions);
-    for (SkippedLine s : inner) {
-        s.line = kept[s.line];
-        options.skipped->append(s);
-    }
-    return appended;
+    return MergePrepared(queue, PrepareWireLines(queue.Kind(), wireLines), options);
+}
+
+PreparedList FileListText::PrepareWireLines(QueueKind kind, const QList<QByteArray>& wireLines)
+{
+    return ListMerge::PrepareWire(kind, wireLines);
+}
+
+PreparedList FileListText::PrepareListLines(QueueKind kind, const QStringList& lines)
+{
+    return ListMerge::PrepareText(kind, lines);
+}
+
+bool FileListText::MergePrepared(TransferQueue& queue, const PreparedList& list, const MergeOptions& options)
+{
+    return ListMerge::Apply(queue, list, options);
 }
 
 } // namespace corvid

@@ -5,7 +5,11 @@
 #include <QList>
 #include <QStringList>
 
+#include <vector>
+
 namespace corvid {
+
+class ILogSink;
 
 // Why a list line did not become a row.
 enum class MergeSkip {
@@ -14,6 +18,10 @@ enum class MergeSkip {
     NotRoundTrip,     // Shift-JIS bytes that do not come back the same
     NameTooLong,      // more than the file system takes (with room for "_N")
     NoReceiveFolder,  // receive queue without an absolute receive folder
+    SizeTooLarge,     // (receive queue) 2^31 bytes or more: no request can carry it
+    BadSize,          // (receive queue) not a number, or no byte to receive
+    PastListEnd,      // after the most lines a list may have
+    QueueFull,        // (receive queue) the queue holds the most rows it takes
 };
 
 struct SkippedLine {
@@ -26,6 +34,37 @@ struct MergeOptions {
     QString receiveFolder;    // RecvDir; column 6 of received rows
     bool autoAccept = false;  // AutoAccept
     QList<SkippedLine>* skipped = nullptr;  // optional: collects skipped lines
+    // Optional: told, as system lines, of a list that was cut and of files
+    // that cannot be received for their size.
+    ILogSink* log = nullptr;
+};
+
+// A line that may become a row, checked and split.
+struct ListEntry {
+    int line = 0;      // index in the merged lines
+    QString name;
+    QString sizeText;
+    QString folder;    // send queue: the third field
+    QString key;       // the name case-folded: rows match ignoring case
+    int first = -1;    // the earlier entry of the same key, if any (the first one)
+};
+
+struct RefusedName {
+    MergeSkip reason = MergeSkip::BadSize;
+    QString name;
+};
+
+// A list checked line by line before any queue is touched. Made on any
+// thread (the one that received the list), merged on the queue's.
+struct PreparedList {
+    QueueKind kind = QueueKind::Receive;
+    std::vector<ListEntry> entries;  // in the order of the lines
+    QList<SkippedLine> skipped;      // the other lines, and why
+    bool cut = false;                // the list had more lines than it may
+    // Names refused for their size, each once: the first few with their
+    // reason, then how many more.
+    QList<RefusedName> refusedNames;
+    int moreRefused = 0;
 };
 
 // The text of a file list: one line per send-queue row,
@@ -52,17 +91,33 @@ public:
     // Fields of a line by the comma-text rules (delimiter ",", quote '"').
     static QStringList SplitFields(const QString& line);
 
+    // The most rows the receive queue takes from lists: two full lists (the
+    // lines of one are capped at FileListExchange::kMaxListLines), however
+    // many the peer sends.
+    static constexpr int kMaxReceiveRows = 200000;
+    // How many refused names a list arrival names before it only counts.
+    static constexpr int kNamedRefusals = 3;
+
     // Appends a row for every line whose name is not yet listed with the
     // same size text. True when at least one row was appended. Lines with
     // too few fields, and (receive queue) names that are not one plain entry
-    // of a folder or too long for it, are skipped; a receive queue needs an
-    // absolute receive folder.
+    // of a folder or too long for it, or sizes that no request can carry
+    // (not 1 to 2^31-1), are skipped; a receive queue needs an absolute
+    // receive folder. Lines past the most a list may have are dropped, and
+    // the receive queue takes no more than kMaxReceiveRows rows.
     static bool MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options = {});
     // The same for wire lines (Shift-JIS). A line whose bytes do not survive
     // decoding and encoding again is skipped: its name could not be asked
     // for by the same bytes.
     static bool MergeWireLines(TransferQueue& queue, const QList<QByteArray>& wireLines,
                                const MergeOptions& options = {});
+
+    // The merge in two steps, so that a large list costs the queue's thread
+    // only the appends: Prepare* wherever the list arrived (it touches no
+    // queue), MergePrepared on the queue's thread. Merge*Lines is both at once.
+    static PreparedList PrepareWireLines(QueueKind kind, const QList<QByteArray>& wireLines);
+    static PreparedList PrepareListLines(QueueKind kind, const QStringList& lines);
+    static bool MergePrepared(TransferQueue& queue, const PreparedList& list, const MergeOptions& options = {});
 };
 
 } // namespace corvid

@@ -36,32 +36,29 @@ bool ReceiveScheduler::AdvanceCursor(RowRef& cursor, qint64 limit)
     TransferQueue& q = center_.receiveQueue();
     if (q.IsEmpty())
         return false;
-    if (!cursor)
-        cursor = q.Row(0).Ref();
     ReceiveSchedule& s = center_.schedule();
-    for (;;) {
-        const int index = q.IndexOf(cursor);
-        if (index >= 0) {
-            const QueueRow& row = q.Row(index);
-            const RowState state = row.State();
-            const bool waits = state == RowState::Waiting || state == RowState::Stopped;
-            const bool fits = (limit == 0 && cursor != s.PriorityCursor)
-                || (limit > 0 && Conversions::ParseThousands(row.SizeText()) < limit);
-            if (waits && fits)
-                return true;
-            const RowState passed = RowTransitions::CursorPasses(state);
-            if (passed != state)
-                q.SetState(cursor, passed);
-            cursor = index + 1 < q.Count() ? q.Row(index + 1).Ref() : RowRef();
-        } else {
-            cursor = q.IsEmpty() ? RowRef() : q.Row(0).Ref();  // a removed row: start over
-        }
-        if (!cursor) {
-            if (limit > 0)
-                s.PriorityPending = false;
-            return false;
-        }
+    // The cursor's place is looked up once; from there the walk goes by
+    // index, so passing a list of 100,000 rows is one pass, not 100,000.
+    int index = cursor ? q.IndexOf(cursor) : 0;
+    if (index < 0)
+        index = 0;  // a removed row: start over
+    for (; index < q.Count(); ++index) {
+        const QueueRow& row = q.Row(index);
+        cursor = row.Ref();
+        const RowState state = row.State();
+        const bool waits = state == RowState::Waiting || state == RowState::Stopped;
+        const bool fits = (limit == 0 && cursor != s.PriorityCursor)
+            || (limit > 0 && Conversions::ParseThousands(row.SizeText()) < limit);
+        if (waits && fits)
+            return true;
+        const RowState passed = RowTransitions::CursorPasses(state);
+        if (passed != state)
+            q.SetState(cursor, passed);
     }
+    cursor.reset();
+    if (limit > 0)
+        s.PriorityPending = false;
+    return false;
 }
 
 void ReceiveScheduler::ResetStoppedRows()
@@ -183,7 +180,17 @@ bool ReceiveScheduler::RequestReceive(const RowRef& row)
     if (!r)
         return false;
     const QString name = r->Name();
-    const qint64 size = Conversions::ParseThousands(r->SizeText());
+    bool sized = false;
+    const qint64 size = Conversions::ParseThousands(r->SizeText(), &sized);
+    if (!sized || size < 1 || size > TransferEngine::kMaxFileSize) {
+        // No request can carry the row's size: asking with another one
+        // would name a different file. It ends as a failed reception would,
+        // so the cursors pass it instead of asking again every tick.
+        TransferQueue& q = center_.receiveQueue();
+        q.SetState(row, RowTransitions::ReceptionEnded(r->State(), false, q.IsRunning()));
+        NotifyOwnFailure(name);
+        return false;
+    }
     QByteArray wire;
     bool ok = TransferEngine::EncodeFileRequest(kToken, r->LocalPath(), size, wire);
     if (ok && sender_) {

@@ -2,18 +2,41 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QMimeData>
 #include <QPixmap>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QUrl>
 
 namespace corvid {
 
 namespace {
 constexpr int kIdRole = Qt::UserRole + 1;
-constexpr int kStateRole = Qt::UserRole + 2;
 constexpr std::array<int, 7> kWidths{200, 80, 80, 37, 40, 37, 148};
+// Time for new items per turn of the event loop while a large list appears.
+constexpr qint64 kSliceNs = 20 * 1000 * 1000;
+// New items wait for at least this many before they go into the widget.
+constexpr size_t kFirstBatch = 2000;
+
+// Columns 1 to 5 are numbers: right-aligned by the view, so that rows do not
+// each carry five alignments (a list of 100,000 rows would carry half a
+// million).
+class NumberColumns : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() >= 1 && index.column() <= 5)
+            option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+    }
+};
 
 QStringList localFiles(const QMimeData* mime)
 {
@@ -62,6 +85,14 @@ QueueView::QueueView(TransferQueue& queue, const std::array<QString, 7>& caption
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setContextMenuPolicy(Qt::CustomContextMenu);
+    setItemDelegate(new NumberColumns(this));
+}
+
+QueueView::~QueueView()
+{
+    // Items made but not yet in the widget belong to no one else.
+    for (size_t i = placed_; i < shown_.size(); ++i)
+        delete shown_[i].item;
 }
 
 QIcon QueueView::StateImage(RowState state)
@@ -87,76 +118,206 @@ QIcon QueueView::StateImage(RowState state)
 
 void QueueView::scheduleSync()
 {
+    queueChanged_ = true;
+    postStep();
+}
+
+void QueueView::postStep()
+{
     // Many changes in one turn (a merged list of thousands of rows) cost
     // one pass over the queue.
     if (syncPending_)
         return;
     syncPending_ = true;
-    QMetaObject::invokeMethod(this, [this] { sync(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { syncStep(); }, Qt::QueuedConnection);
+}
+
+void QueueView::syncStep()
+{
+    syncPending_ = false;
+    if (!bringInLine(kSliceNs))
+        postStep();  // the rest after whatever else waits
 }
 
 void QueueView::sync()
 {
-    syncPending_ = false;
-    const int n = queue_.Count();
-    QHash<quint64, int> index;
-    index.reserve(n);
-    for (int i = 0; i < n; ++i)
-        index.insert(queue_.Row(i).Ref()->Id(), i);
+    queueChanged_ = true;
+    bringInLine(-1);
+}
 
-    QHash<quint64, QTreeWidgetItem*> items;
-    for (int i = topLevelItemCount() - 1; i >= 0; --i) {
-        QTreeWidgetItem* item = topLevelItem(i);
-        const quint64 id = item->data(0, kIdRole).toULongLong();
-        if (!index.contains(id))
-            delete takeTopLevelItem(i);
-        else
-            items.insert(id, item);
+QueueView::Shown QueueView::makeShown(const QueueRow& row)
+{
+    Shown s;
+    s.id = row.Ref()->Id();
+    s.state = row.State();
+    QStringList texts;
+    texts.reserve(QueueRow::kColumnCount);
+    for (int col = 0; col < QueueRow::kColumnCount; ++col) {
+        s.texts[size_t(col)] = row.Text(col);
+        texts.append(s.texts[size_t(col)]);
     }
+    s.item = new QTreeWidgetItem(texts);
+    s.item->setData(0, kIdRole, QVariant::fromValue(s.id));
+    s.item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
+    s.item->setIcon(0, StateImage(s.state));
+    return s;
+}
 
-    QList<QTreeWidgetItem*> desired;
-    desired.reserve(n);
-    for (int i = 0; i < n; ++i) {
-        const QueueRow& row = queue_.Row(i);
-        const quint64 id = row.Ref()->Id();
-        QTreeWidgetItem* item = items.value(id);
-        if (!item) {
-            item = new QTreeWidgetItem;
-            item->setData(0, kIdRole, QVariant::fromValue(id));
-            item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
-            for (int col = 1; col <= 5; ++col)
-                item->setTextAlignment(col, Qt::AlignRight | Qt::AlignVCenter);
+void QueueView::refresh(Shown& s, const QueueRow& row)
+{
+    for (int col = 0; col < QueueRow::kColumnCount; ++col) {
+        QString& shown = s.texts[size_t(col)];
+        const QString text = row.Text(col);
+        if (shown != text) {
+            shown = text;
+            s.item->setText(col, text);
         }
-        for (int col = 0; col < QueueRow::kColumnCount; ++col) {
-            if (item->text(col) != row.Text(col))
-                item->setText(col, row.Text(col));
-        }
-        const int state = static_cast<int>(row.State()) + 2;  // 0 = no image set yet
-        if (item->data(0, kStateRole).toInt() != state) {
-            item->setData(0, kStateRole, state);
-            item->setIcon(0, StateImage(row.State()));
-        }
-        desired.append(item);
     }
+    if (s.state != row.State()) {
+        s.state = row.State();
+        s.item->setIcon(0, StateImage(s.state));
+    }
+}
 
-    const int current = topLevelItemCount();
-    bool prefix = current <= n;
-    for (int i = 0; prefix && i < current; ++i)
-        prefix = topLevelItem(i) == desired[i];
-    if (prefix) {
-        if (current < n)
-            addTopLevelItems(desired.mid(current));
+bool QueueView::bringInLine(qint64 limitNs)
+{
+    const size_t n = size_t(queue_.Count());
+    // A further slice of new items after no change of the queue needs no
+    // look at the rows already shown.
+    if (std::exchange(queueChanged_, false)) {
+        // The rows shown so far, in their order: then only texts and states
+        // can differ, and new rows can only follow.
+        bool dropped = false;
+        for (size_t i = 0; i < shown_.size(); ++i) {
+            if (i >= n || queue_.Row(int(i)).Ref()->Id() != shown_[i].id) {
+                place();
+                if (dropped || !dropLeftRows(i)) {
+                    rebuild();
+                    break;
+                }
+                dropped = true;
+                if (i == shown_.size())
+                    break;
+            }
+            refresh(shown_[i], queue_.Row(int(i)));
+        }
+    }
+    shown_.reserve(n);
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int made = 0; shown_.size() < n; ++made) {
+        if (limitNs >= 0 && made % 64 == 63 && clock.nsecsElapsed() > limitNs)
+            break;
+        shown_.push_back(makeShown(queue_.Row(int(shown_.size()))));
+    }
+    // Every insertion costs the widget a pass over all its items, so new
+    // items go in by batches that grow with the items already there: a
+    // list of 100,000 rows is a handful of passes, not one per slice.
+    const size_t waiting = shown_.size() - placed_;
+    if (limitNs < 0 || shown_.size() == n || waiting >= std::max<size_t>(kFirstBatch, placed_ / 2))
+        place();
+    return placed_ == n;
+}
+
+void QueueView::place()
+{
+    if (placed_ == shown_.size())
         return;
+    QList<QTreeWidgetItem*> items;
+    items.reserve(qsizetype(shown_.size() - placed_));
+    for (size_t i = placed_; i < shown_.size(); ++i)
+        items.append(shown_[i].item);
+    addTopLevelItems(items);
+    placed_ = shown_.size();
+}
+
+bool QueueView::dropLeftRows(size_t from)
+{
+    // Rows that only left the queue (a delete, a clear of a few finished
+    // rows) lose their items one by one; the rest stays as it is.
+    constexpr size_t kFew = 64;
+    const size_t n = size_t(queue_.Count());
+    std::vector<size_t> gone;
+    size_t j = from;
+    for (size_t i = from; i < shown_.size(); ++i) {
+        if (j < n && queue_.Row(int(j)).Ref()->Id() == shown_[i].id) {
+            ++j;
+            continue;
+        }
+        gone.push_back(i);
+        if (gone.size() > kFew)
+            return false;
     }
-    // Reordered: put every item back in the queue's order, keeping the selection.
+    QSet<quint64> goneIds;
+    for (const size_t i : gone)
+        goneIds.insert(shown_[i].id);
+    for (size_t k = 0; k < n; ++k) {
+        if (goneIds.contains(queue_.Row(int(k)).Ref()->Id()))
+            return false;  // not gone but moved: a new order
+    }
+    for (auto it = gone.rbegin(); it != gone.rend(); ++it)
+        delete takeTopLevelItem(int(*it));
+    size_t kept = from;
+    for (size_t i = from, g = 0; i < shown_.size(); ++i) {
+        if (g < gone.size() && gone[g] == i) {
+            ++g;
+            continue;
+        }
+        shown_[kept++] = std::move(shown_[i]);
+    }
+    shown_.resize(kept);
+    placed_ = kept;
+    return true;
+}
+
+void QueueView::rebuild()
+{
     const QSet<quint64> selected = selectedIds();
-    while (topLevelItemCount() > 0)
-        takeTopLevelItem(topLevelItemCount() - 1);
-    addTopLevelItems(desired);
-    for (QTreeWidgetItem* item : desired) {
-        if (selected.contains(item->data(0, kIdRole).toULongLong()))
-            item->setSelected(true);
+    const int scrolled = verticalScrollBar()->value();
+    QHash<quint64, size_t> at;
+    at.reserve(qsizetype(shown_.size()));
+    for (size_t i = 0; i < shown_.size(); ++i)
+        at.insert(shown_[i].id, i);
+    // All items out at once (shown_ has them): one change for the widget,
+    // not one per item.
+    invisibleRootItem()->takeChildren();
+    std::vector<Shown> next;
+    next.reserve(size_t(queue_.Count()));
+    for (int i = 0; i < queue_.Count(); ++i) {
+        const QueueRow& row = queue_.Row(i);
+        const auto found = at.constFind(row.Ref()->Id());
+        if (found == at.constEnd()) {
+            next.push_back(makeShown(row));
+            continue;
+        }
+        Shown& s = shown_[*found];
+        refresh(s, row);
+        next.push_back(std::move(s));
+        s.item = nullptr;  // kept
     }
+    for (const Shown& s : shown_)
+        delete s.item;  // rows that left the queue
+    shown_ = std::move(next);
+    placed_ = 0;
+    place();
+
+    // The selection comes back as runs of rows, in one step.
+    QItemSelection selection;
+    for (size_t i = 0; i < shown_.size();) {
+        if (!selected.contains(shown_[i].id)) {
+            ++i;
+            continue;
+        }
+        size_t end = i + 1;
+        while (end < shown_.size() && selected.contains(shown_[end].id))
+            ++end;
+        selection.select(indexFromItem(shown_[i].item, 0), indexFromItem(shown_[end - 1].item, columnCount() - 1));
+        i = end;
+    }
+    if (!selection.isEmpty())
+        selectionModel()->select(selection, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    verticalScrollBar()->setValue(scrolled);
 }
 
 QList<RowRef> QueueView::selectedRows() const
@@ -180,7 +341,7 @@ QSet<quint64> QueueView::selectedIds() const
 
 void QueueView::selectRows(const QList<int>& indexes)
 {
-    if (syncPending_)
+    if (!inLine())
         sync();
     clearSelection();
     for (int i : indexes) {
