@@ -91,12 +91,11 @@ bool TClientThread::RunFetchList()
         ResultCode = RcListNotReceived;
         return true;
     }
+    // Checked here, so that the UI thread only appends rows.
+    const PreparedList prepared = FileListText::PrepareWireLines(QueueKind::Receive, Lines);
     bool added = false;
     const auto merge = [&] {
-        MergeOptions options;
-        options.receiveFolder = center_.settings().RecvDir;
-        options.autoAccept = center_.settings().AutoAccept;
-        added = FileListText::MergeWireLines(center_.receiveQueue(), Lines, options);
+        added = FileListText::MergePrepared(center_.receiveQueue(), prepared, center_.ListMergeOptions());
     };
     if (!center_.handOver().runAndWait(merge, stopping()))
         return false;

@@ -84,6 +84,15 @@ void TransferCenter::NotifyTransferEvent(int code, const QString& name)
         log_.AddLogLine(*line, LineSys);
 }
 
+MergeOptions TransferCenter::ListMergeOptions()
+{
+    MergeOptions options;
+    options.receiveFolder = settings_.RecvDir;
+    options.autoAccept = settings_.AutoAccept;
+    options.log = &log_;
+    return options;
+}
+
 TransferList::Record TransferCenter::NormalReceptionToSlow(const RowRef& row) const
 {
     const ReceiveSchedule& s = schedule_;

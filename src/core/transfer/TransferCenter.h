@@ -1,5 +1,6 @@
 #pragma once
 #include "core/protocol/HeaderBlock.h"
+#include "core/transfer/FileListText.h"
 #include "core/transfer/ReceiveSchedule.h"
 #include "core/transfer/TransferModel.h"
 
@@ -84,6 +85,9 @@ public:
     // Reacts to a result code: a log line by the event table, or (code 2)
     // the list-arrival reaction the window installs.
     void NotifyTransferEvent(int code, const QString& name);
+    // How a received list merges now (RecvDir, AutoAccept), with its
+    // refusals told as system lines. UI thread.
+    MergeOptions ListMergeOptions();
     void setListArrivalHandler(std::function<void()> handler) { listArrival_ = std::move(handler); }
     // Told of every result code before it is acted on (diagnostics, tests).
     void setEventObserver(std::function<void(int, const QString&)> fn) { eventObserver_ = std::move(fn); }

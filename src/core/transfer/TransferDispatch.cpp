@@ -79,20 +79,20 @@ void TransferDispatch::AcceptPushedList(TcpConnection& c, HeaderBlock& block)
         ui.post([center = &center_] { center->NotifyTransferEvent(RcListNotReceived, {}); });
         return;
     }
-    // The list is ours once read; its merge does not depend on the connection.
-    ui.post([&center = center_, block] {
+    // The list is ours once read; its merge does not depend on the
+    // connection. Its lines are checked here, so that the UI thread only
+    // appends rows.
+    auto prepared = std::make_shared<const PreparedList>(FileListText::PrepareWireLines(QueueKind::Receive, block));
+    ui.post([&center = center_, block, prepared]() mutable {
         ReceiveSchedule& s = center.schedule();
         if (!s.ListWindowShown) {
             // Merged when the window is first shown; a later list replaces it.
-            s.PendingList = block;
+            s.PendingList = std::move(block);
             s.PriorityPending = true;
             center.NotifyTransferEvent(RcListArrived, {});
             return;
         }
-        MergeOptions options;
-        options.receiveFolder = center.settings().RecvDir;
-        options.autoAccept = center.settings().AutoAccept;
-        if (FileListText::MergeWireLines(center.receiveQueue(), block, options)) {
+        if (FileListText::MergePrepared(center.receiveQueue(), *prepared, center.ListMergeOptions())) {
             s.PriorityPending = true;
             center.NotifyTransferEvent(RcListArrived, {});
         } else {

@@ -552,10 +552,7 @@ void TForm2::showEvent(QShowEvent* event)
     s.ListWindowShown = true;
     if (!s.PendingList.isEmpty()) {
         const QList<QByteArray> lines = std::exchange(s.PendingList, {});
-        MergeOptions options;
-        options.receiveFolder = center_.settings().RecvDir;
-        options.autoAccept = center_.settings().AutoAccept;
-        FileListText::MergeWireLines(center_.receiveQueue(), lines, options);
+        FileListText::MergeWireLines(center_.receiveQueue(), lines, center_.ListMergeOptions());
     }
     emit visibilityChanged(true);
 }
