@@ -402,7 +402,10 @@ void SessionController::stopServer()
 void SessionController::onConnect(AcceptedConnection& c)
 {
     std::lock_guard lock(mutex_);
-    if (serverSession_)
+    // Judged by when the connection was accepted, not by when its thread
+    // got going: a connection that came before the handshake is no
+    // partner's, however late its thread starts.
+    if (serverSession_ && c.acceptedAt >= sessionSince_)
         acceptedThreads_.push_back(c.threadId);
 }
 
@@ -469,6 +472,7 @@ void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& bloc
     {
         std::lock_guard lock(mutex_);
         serverSession_ = c.connection;
+        sessionSince_ = std::chrono::steady_clock::now();
         partnerAddress_ = address;
         if (peerName_.isEmpty())
             peerName_ = SjisCodec::decode(peer);

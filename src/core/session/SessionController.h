@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -142,6 +143,7 @@ private:
     QString userName_;
     QString peerName_;
     std::shared_ptr<TcpConnection> serverSession_;
+    std::chrono::steady_clock::time_point sessionSince_;  // when serverSession_ shook hands
     QString partnerAddress_;
     std::vector<std::thread::id> acceptedThreads_;
     std::unique_ptr<ClientLink> client_;  // UI thread only
