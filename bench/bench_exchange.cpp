@@ -144,13 +144,13 @@ bool bigFile(const char* title, Instance& from, Instance& to, const QString& sou
         const Plain p = plainRound(source, dest + QStringLiteral(".plain"), size);
         const BigRound b = bigRound(from, to, source, dest, size);
         const double m = b.r.span > 0 ? double(size) / b.r.span / 1e6 : 0;
-        std::printf("  round %d: plain copy %.1f MB/s, CPU %.3f s/GiB (receiver %.3f); program %.1f MB/s, CPU %.3f s/GiB "
-                    "(receiver %.3f of which UI %.3f and file watch %.3f, sender %.3f of which UI %.3f); first "
-                    "byte %.3f s after \"受信開始\", Done %.3f s, peak +%ld KiB, UI lateness receiver %.1f / "
-                    "sender %.1f ms\n",
-                    i + 1, p.rate, p.cpu / gib, p.recvCpu / gib, m, (b.cpuTo + b.cpuFrom) / gib, b.cpuTo / gib, b.uiTo / gib,
-                    b.r.watchCpu / gib, b.cpuFrom / gib, b.uiFrom / gib, b.r.first, b.r.done, b.r.memKiB,
-                    b.lateTo, b.lateFrom);
+        std::printf("  round %d: plain copy %.1f MB/s, CPU %.3f s/GiB (receiver %.3f); program %.1f MB/s, CPU "
+                    "%.3f s/GiB (receiver %.3f of which UI %.3f and file watch %.3f, sender %.3f of which UI "
+                    "%.3f); first byte %.3f s after \"受信開始\", Done %.3f s, peak +%ld KiB, UI lateness "
+                    "receiver %.1f / sender %.1f ms\n",
+                    i + 1, p.rate, p.cpu / gib, p.recvCpu / gib, m, (b.cpuTo + b.cpuFrom) / gib, b.cpuTo / gib,
+                    b.uiTo / gib, b.r.watchCpu / gib, b.cpuFrom / gib, b.uiFrom / gib, b.r.first, b.r.done,
+                    b.r.memKiB, b.lateTo, b.lateFrom);
         plain = std::max(plain, p.rate);
         mbps = std::max(mbps, m);
         plainCpu.push_back(p.cpu / gib);

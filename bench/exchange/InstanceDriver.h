@@ -254,6 +254,7 @@ private:
 
     // Presses "受信開始" and waits for every receive row to be Done. Reply:
     // ok <s to all Done> <s to first byte> <s first to last byte> <peak growth KiB>
+    //    <CPU s of the file watch>
     void receive(const QString& name, qint64 size, int timeoutMs)
     {
         const bool peak = resetPeak();

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace corvid {
@@ -40,28 +39,24 @@ bool peerClosesBehind(TcpConnection& c)
     return c.readSome(probe, 1, Transport::kNextLineTimeoutMs) != ReadStatus::Timeout;
 }
 
-// Up to `max` bytes of file data into `dst`; `got` says how many. When the
+// Appends file data to `chunk` until it holds at most `n` bytes. When the
 // connection has no bytes buffered, a recv that finds data puts it straight
 // into the chunk: no poll before it and no copy through the connection's
 // input buffer, which on the receiving side cost more than the plain copy's
 // whole loop. A recv that finds nothing, the end of the stream or an error
 // leaves it to the connection's own read, which waits within the time
 // limit, notices a shutdown and records the close.
-ReadStatus readInto(TcpConnection& c, char* dst, qint64 max, qint64& got, QByteArray& spill)
+ReadStatus readInto(TcpConnection& c, QByteArray& chunk, qint64 n)
 {
+    const qsizetype have = chunk.size();
     if (c.bufferedBytes() == 0 && c.isOpen()) {
-        const ssize_t r = ::recv(c.fd(), dst, size_t(max), MSG_DONTWAIT);
-        if (r > 0) {
-            got = r;
+        chunk.resize(qsizetype(n));  // within the capacity reserved for a chunk
+        const ssize_t r = ::recv(c.fd(), chunk.data() + have, size_t(n - have), MSG_DONTWAIT);
+        chunk.resize(have + (r > 0 ? qsizetype(r) : 0));
+        if (r > 0)
             return ReadStatus::Ok;
-        }
     }
-    spill.truncate(0);
-    const ReadStatus st = c.readSome(spill, max, Transport::kBodyStallMs);
-    got = st == ReadStatus::Ok ? spill.size() : 0;
-    if (got > 0)
-        std::memcpy(dst, spill.constData(), size_t(got));
-    return st;
+    return c.readSome(chunk, n - have, Transport::kBodyStallMs);
 }
 
 bool readFully(int fd, char* data, qint64 n, qint64 offset)
@@ -102,7 +97,7 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
                                  qint64 chunkSize)
 {
     chunkSize = EffectiveChunk(chunkSize);
-    QByteArray chunk, spill;
+    QByteArray chunk;
     chunk.reserve(qsizetype(qMin(chunkSize, qMax<qint64>(expected - file.Size(), 0))));
     rec.DoneBytes.store(file.Size());
     rec.SetLive(file.Size());
@@ -117,19 +112,15 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
             break;
         }
         const qint64 n = qMin(expected - file.Size(), chunkSize);
-        chunk.resize(qsizetype(n));
-        qint64 have = 0;
-        while (have < n) {
-            qint64 got = 0;
-            if (readInto(c, chunk.data() + have, n - have, got, spill) != ReadStatus::Ok) {
+        chunk.truncate(0);
+        while (chunk.size() < n) {
+            if (readInto(c, chunk, n) != ReadStatus::Ok) {
                 status = TransferStatus::ConnectionLost;
                 break;
             }
-            have += got;
-            rec.SetLive(file.Size() + have);
+            rec.SetLive(file.Size() + chunk.size());
         }
         if (status != TransferStatus::Completed) {
-            chunk.truncate(qsizetype(have));
             if (!disconnectBytes().startsWith(suspectTail + chunk))
                 suspectTail.clear();  // what followed the tail was data
             break;
