@@ -119,13 +119,16 @@ struct Reception {
     double first = -1;  // s from "受信開始" to the first data byte on disk
     double span = -1;   // s from the first to the last data byte
     long memKiB = -1;   // peak RSS growth
+    double watchCpu = 0;  // CPU seconds of the benchmark's own file watch
 };
 
 inline Reception parseReception(const std::string& line)
 {
     Reception r;
     char word[16] = {};
-    if (std::sscanf(line.c_str(), "%15s %lf %lf %lf %ld", word, &r.done, &r.first, &r.span, &r.memKiB) == 5)
+    if (std::sscanf(line.c_str(), "%15s %lf %lf %lf %ld %lf", word, &r.done, &r.first, &r.span, &r.memKiB,
+                    &r.watchCpu)
+        == 6)
         r.ok = std::strcmp(word, "ok") == 0;
     if (!r.ok)
         std::printf("  reception: %s\n", line.c_str());
@@ -148,9 +151,14 @@ inline quint16 freePort()
 }
 
 // The yardstick: `source` copied to `dest` over loopback, one read and one
-// send per chunk, one write per chunk. Returns the receiver's seconds from
-// the first to the last byte, or -1.
-inline double plainCopy(const QString& source, const QString& dest, qint64 size, qint64 chunk)
+// send per chunk, one write per chunk.
+struct PlainCopy {
+    double span = -1;  // the receiver's seconds from the first to the last byte; -1: failed
+    double cpu = 0;    // CPU seconds of both sides
+    double recvCpu = 0;  // of which the receiver's
+};
+
+inline PlainCopy plainCopy(const QString& source, const QString& dest, qint64 size, qint64 chunk)
 {
     const int ls = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a {};
@@ -160,18 +168,19 @@ inline double plainCopy(const QString& source, const QString& dest, qint64 size,
     if (::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(ls, 1) != 0
         || ::getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         ::close(ls);
-        return -1;
+        return {};
     }
     int result[2];
     if (::pipe(result) != 0)
-        return -1;
+        return {};
     std::fflush(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
         const int c = ::accept(ls, nullptr, nullptr);
         const int fd = ::open(QFile::encodeName(dest).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<char> buf(static_cast<size_t>(chunk));
-        double t0 = 0, span = -1;
+        const double cpu0 = processCpu();
+        double t0 = 0, figures[2] = {-1, 0};  // span, CPU
         qint64 pos = 0;
         while (c >= 0 && fd >= 0 && pos < size) {
             const qint64 n = std::min(chunk, size - pos);
@@ -189,11 +198,13 @@ inline double plainCopy(const QString& source, const QString& dest, qint64 size,
             pos += n;
         }
         if (pos == size)
-            span = now() - t0;
-        (void)!::write(result[1], &span, sizeof span);
+            figures[0] = now() - t0;
+        figures[1] = processCpu() - cpu0;
+        (void)!::write(result[1], figures, sizeof figures);
         ::_exit(0);
     }
     ::close(result[1]);
+    const double cpu0 = processCpu();
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY);
     bool sent = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && fd >= 0;
@@ -208,16 +219,17 @@ inline double plainCopy(const QString& source, const QString& dest, qint64 size,
         }
         pos += n;
     }
-    double span = -1;
-    if (::read(result[0], &span, sizeof span) != ssize_t(sizeof span))
-        span = -1;
+    const double sendCpu = processCpu() - cpu0;
+    double figures[2] = {-1, 0};
+    if (::read(result[0], figures, sizeof figures) != ssize_t(sizeof figures))
+        figures[0] = -1;
     ::close(result[0]);
     ::close(s);
     ::close(fd);
     ::close(ls);
     ::waitpid(child, nullptr, 0);
     QFile::remove(dest);
-    return sent ? span : -1;
+    return {sent ? figures[0] : -1, sendCpu + figures[1], figures[1]};
 }
 
 } // namespace bench

@@ -23,6 +23,21 @@ inline double now()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// CPU seconds of the whole process, threads that already ended included.
+inline double processCpu()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+inline double threadCpu()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 inline long statusKiB(const char* key)
 {
     FILE* f = std::fopen("/proc/self/status", "r");

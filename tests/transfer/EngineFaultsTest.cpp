@@ -221,6 +221,30 @@ TEST_F(EngineTest, AFileThatEndsLikeBlockPStillCompletes)
     EXPECT_EQ(readFile(inPath("a.txt")), data);
 }
 
+TEST_F(EngineTest, BytesThatCameWithTheAnswerGoBeforeBytesReadLaterFromTheSocket)
+{
+    // 300 bytes come with the answer; the rest is sent only once the first
+    // chunk of 256 is on disk, so 44 bytes wait in the connection's buffer
+    // while later ones wait in the socket.
+    const QByteArray data = content(1000);
+    auto in = receiving("a.txt", 1000);
+    Trace trace;
+    in->Observer = &trace;
+    trace.afterChunk = [&](int chunkNo) {
+        if (chunkNo == 1)
+            lo.server.writeAll(data.mid(300));
+    };
+    TransferOutcome result;
+    std::thread client([&] { result = TransferEngine::ReceiveFile(lo.client, kToken, *in, 256); });
+    readBlock(lo.server);
+    lo.server.writeAll(kBlockK1000 + data.left(300));
+    EXPECT_EQ(readBlock(lo.server), blockBytes({"Command=Result", "UserAgent=CRV2/", "Result=True"}));
+    lo.server.writeAll(kBlockP);
+    client.join();
+    EXPECT_TRUE(result.ok()) << TransferOutcome::StatusName(result.status());
+    EXPECT_EQ(readFile(inPath("a.txt")), data);
+}
+
 TEST_F(EngineTest, ALetterCaseMismatchFailsWithoutResult)
 {
     ASSERT_TRUE(writeFile(outPath("A.TXT"), content(1000)));
