@@ -10,9 +10,15 @@ int TransferQueue::IndexOf(const RowRef& row) const
 {
     if (!row || !row->IsQueued())
         return -1;
+    // Walks over the queue ask for the row found last or the one after it:
+    // checking there first keeps a pass over 100,000 rows linear.
+    for (const size_t i : {hint_, hint_ + 1}) {
+        if (i < rows_.size() && rows_[i]->Ref() == row)
+            return int(hint_ = i);
+    }
     for (size_t i = 0; i < rows_.size(); ++i) {
         if (rows_[i]->Ref() == row)
-            return int(i);
+            return int(hint_ = i);
     }
     return -1;
 }

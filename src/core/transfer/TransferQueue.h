@@ -92,6 +92,7 @@ private:
     const QueueKind kind_;
     std::vector<std::unique_ptr<QueueRow>> rows_;
     quint64 nextId_ = 1;
+    mutable size_t hint_ = 0;  // index IndexOf found last (UI thread only)
     std::shared_ptr<RunToggle> runButton_ = std::make_shared<RunToggle>();
     std::function<void()> onChange_;
     int batchDepth_ = 0;
