@@ -20,7 +20,7 @@
 //
 //   bench_lists [cases=123]    LISTS_TRACE=1 prints each UI lateness over
 //                              50 ms with its time, beside the list's times.
-#include "exchange/ProcStats.h"
+#include "exchange/Harness.h"
 #include "lists/ListInstance.h"
 
 #include "core/protocol/Commands.h"
@@ -32,17 +32,14 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
 
 using namespace corvid;
+using bench::freePort;
 using bench::now;
 
 namespace {
@@ -51,112 +48,9 @@ constexpr qint64 kMiB = 1 << 20;
 constexpr qint64 kBigFile = 1024 * kMiB;
 
 // The instance in its child process, spoken to through two pipes.
-class Child {
-public:
-    explicit Child(const QString& dir)
-    {
-        int to[2], from[2];
-        if (::pipe(to) != 0 || ::pipe(from) != 0)
-            return;
-        std::fflush(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(to[1]);
-            ::close(from[0]);
-            ::_exit(bench::runListInstance(dir, to[0], from[1]));
-        }
-        ::close(to[0]);
-        ::close(from[1]);
-        to_ = to[1];
-        from_ = from[0];
-    }
-    ~Child()
-    {
-        if (pid_ <= 0)
-            return;
-        command("quit", 5000);
-        ::close(to_);
-        bool gone = false;
-        for (const double end = now() + 10; !gone && now() < end; ::usleep(10000))
-            gone = ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-        if (!gone) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(from_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    std::string command(const std::string& line, int timeoutMs = 30000)
-    {
-        const std::string l = line + "\n";
-        (void)!::write(to_, l.data(), l.size());
-        const double end = now() + timeoutMs / 1000.0;
-        for (;;) {
-            const size_t nl = buf_.find('\n');
-            if (nl != std::string::npos) {
-                std::string r = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return r;
-            }
-            pollfd p{from_, POLLIN, 0};
-            const int left = int((end - now()) * 1000);
-            if (left <= 0 || ::poll(&p, 1, left) <= 0)
-                return "fail no reply";
-            char b[1024];
-            const ssize_t n = ::read(from_, b, sizeof b);
-            if (n <= 0)
-                return "fail instance gone";
-            buf_.append(b, size_t(n));
-        }
-    }
-    bool ok(const std::string& line, int timeoutMs = 30000)
-    {
-        const std::string r = command(line, timeoutMs);
-        if (r.rfind("ok", 0) != 0)
-            std::printf("  '%s': %s\n", line.c_str(), r.c_str());
-        return r.rfind("ok", 0) == 0;
-    }
-    // The numbers after "ok"; empty when the reply was not ok.
-    std::vector<double> numbers(const std::string& line, int timeoutMs = 30000)
-    {
-        const std::string r = command(line, timeoutMs);
-        std::vector<double> out;
-        if (r.rfind("ok", 0) != 0) {
-            std::printf("  '%s': %s\n", line.c_str(), r.c_str());
-            return out;
-        }
-        const char* p = r.c_str() + 2;
-        for (char* end = nullptr;; p = end) {
-            const double v = std::strtod(p, &end);
-            if (end == p)
-                break;
-            out.push_back(v);
-        }
-        return out;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int to_ = -1;
-    int from_ = -1;
-    std::string buf_;
-};
-
-quint16 freePort()
+bench::Instance listInstance(const QString& dir)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    quint16 port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
-        && ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
+    return bench::Instance([dir](int inFd, int outFd) { return bench::runListInstance(dir, inFd, outFd); });
 }
 
 // Keeps a send at a given rate by pausing after chunks that run ahead.
@@ -275,7 +169,7 @@ QByteArray line(const QByteArray& name, qint64 size)
 }
 
 // One hostile list: memory and lateness of the instance while it takes it.
-bool hostileList(Child& inst, Peer& peer, const char* what, const QByteArray& body, int arrivals, int rows)
+bool hostileList(bench::Instance& inst, Peer& peer, const char* what, const QByteArray& body, int arrivals, int rows)
 {
     std::printf("%s (%lld MiB)\n", what, qlonglong(body.size() / kMiB));
     const std::vector<double> cpu0 = inst.numbers("cpu");
@@ -318,7 +212,7 @@ int main(int argc, char** argv)
     QDir().mkpath(base + QStringLiteral("/instance"));
     bool ok = true;
     {
-        Child inst(base + QStringLiteral("/instance"));
+        bench::Instance inst = listInstance(base + QStringLiteral("/instance"));
         const quint16 port = freePort();
         Peer peer(port);
         if (!inst.ok("listen " + std::to_string(port)) || !peer.connect() || !inst.ok("session")) {

@@ -12,7 +12,10 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -20,6 +23,11 @@ namespace bench {
 class Instance {
 public:
     Instance(const QString& dir, const QString& user)
+        : Instance([&](int inFd, int outFd) { return runInstance(dir, user, inFd, outFd); })
+    {
+    }
+    // A child whose whole life is `body(inFd, outFd)`, its ends of the pipes.
+    explicit Instance(const std::function<int(int, int)>& body)
     {
         int toChild[2], fromChild[2];
         if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0)
@@ -29,7 +37,7 @@ public:
         if (pid_ == 0) {
             ::close(toChild[1]);
             ::close(fromChild[0]);
-            ::_exit(runInstance(dir, user, toChild[0], fromChild[1]));
+            ::_exit(body(toChild[0], fromChild[1]));
         }
         ::close(toChild[0]);
         ::close(fromChild[1]);
@@ -94,6 +102,24 @@ public:
         if (r.rfind("ok", 0) != 0)
             std::printf("  '%s': %s\n", line.c_str(), r.c_str());
         return r.rfind("ok", 0) == 0;
+    }
+    // The numbers after "ok"; empty when the reply was not ok.
+    std::vector<double> numbers(const std::string& line, int timeoutMs = 30000)
+    {
+        const std::string r = command(line, timeoutMs);
+        std::vector<double> out;
+        if (r.rfind("ok", 0) != 0) {
+            std::printf("  '%s': %s\n", line.c_str(), r.c_str());
+            return out;
+        }
+        const char* p = r.c_str() + 2;
+        for (char* end = nullptr;; p = end) {
+            const double v = std::strtod(p, &end);
+            if (end == p)
+                break;
+            out.push_back(v);
+        }
+        return out;
     }
 
 private:

@@ -6,6 +6,7 @@
 //
 //   listen PORT | connect PORT | session | add PATH | adddir DIR | send
 //   rows N | probe | late | cpu | receive NAME SIZE TIMEOUT-MS | clear | quit
+#include "CommandPipe.h"
 #include "ProcStats.h"
 
 #include "core/settings/IniFile.h"
@@ -101,10 +102,10 @@ private:
     std::thread thread_;
 };
 
-class InstanceDriver {
+class InstanceDriver : public CommandPipe {
 public:
     InstanceDriver(const QString& dir, const QString& user, int inFd, int outFd)
-        : dir_(dir), out_(outFd), notifier_(inFd, QSocketNotifier::Read)
+        : CommandPipe(inFd, outFd), dir_(dir)
     {
         QDir().mkpath(recvDir());
         const QString ini = dir + QStringLiteral("/corvid.ini");
@@ -125,7 +126,7 @@ public:
             lateMs_ = std::max(lateMs_, late);
             probeClock_.restart();
         });
-        QObject::connect(&notifier_, &QSocketNotifier::activated, [this, inFd] { readCommands(inFd); });
+        startReading(form_.get());
     }
     ~InstanceDriver() { watch_.reset(); }
     InstanceDriver(const InstanceDriver&) = delete;
@@ -136,47 +137,6 @@ public:
 private:
     corvid::TForm2& win() { return form_->transferWindow(); }
     corvid::TransferQueue& recvQueue() { return form_->transfer().receiveQueue(); }
-    template <class T> T* child(QObject* in, const char* name) { return in->findChild<T*>(QString::fromLatin1(name)); }
-
-    void reply(const QByteArray& line)
-    {
-        const QByteArray l = line + '\n';
-        (void)!::write(out_, l.constData(), size_t(l.size()));
-    }
-
-    void readCommands(int fd)
-    {
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) {  // the parent went away
-            QCoreApplication::exit(1);
-            return;
-        }
-        pending_.append(buf, n);
-        for (int nl; (nl = pending_.indexOf('\n')) >= 0;) {
-            const QString line = QString::fromUtf8(pending_.left(nl));
-            pending_.remove(0, nl + 1);
-            run(line.split(QLatin1Char(' ')));
-        }
-    }
-
-    // Polls `cond` every `everyMs` until it holds or `timeoutMs` passed,
-    // then calls `done` with the outcome.
-    void waitFor(std::function<bool()> cond, int timeoutMs, std::function<void(bool)> done, int everyMs = 2)
-    {
-        auto* t = new QTimer(form_.get());
-        auto clock = std::make_shared<QElapsedTimer>();
-        clock->start();
-        QObject::connect(t, &QTimer::timeout, [t, clock, cond, done, timeoutMs] {
-            const bool ok = cond();
-            if (ok || clock->elapsed() > timeoutMs) {
-                t->stop();
-                t->deleteLater();
-                done(ok);
-            }
-        });
-        t->start(everyMs);
-    }
     void replyWhen(std::function<bool()> cond, int timeoutMs)
     {
         waitFor(std::move(cond), timeoutMs, [this](bool ok) { reply(ok ? "ok" : "fail timeout"); });
@@ -191,7 +151,7 @@ private:
         return q.Count() > 0;
     }
 
-    void run(const QStringList& a)
+    void run(const QStringList& a) override
     {
         const QString& c = a.value(0);
         QToolButton* btRecvList = child<QToolButton>(&win(), "btRecvList");
@@ -294,9 +254,6 @@ private:
     }
 
     QString dir_;
-    int out_;
-    QSocketNotifier notifier_;
-    QByteArray pending_;
     std::unique_ptr<corvid::TForm1> form_;
     QTimer probe_;
     QElapsedTimer probeClock_;

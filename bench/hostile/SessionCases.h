@@ -72,14 +72,7 @@ inline bool peerThatNeverReads(bool serverRole)
     probe.start();
     QElapsedTimer clock;
     clock.start();
-    int sent = 0;
-    QTimer typing;
-    typing.setInterval(20);
-    QObject::connect(&typing, &QTimer::timeout, [&] {
-        if (sent < 24 && me.ctl.hasSessionConnection() && me.ctl.SendChatMessage(big))
-            ++sent;
-    });
-    typing.start();
+    Typist typing(me.ctl, big);
     const bool ok =
         waitUntil([&] { return me.log.anyStartsWith(QStringLiteral("メッセージ送信失敗：xxx")); }, kSessionWaitMs)
         && waitUntil([&] { return me.log.contains(QStringLiteral("切断")); }, kSessionWaitMs)
@@ -88,9 +81,9 @@ inline bool peerThatNeverReads(bool serverRole)
     const qint64 worst = probe.stop();
     char what[96];
     std::snprintf(what, sizeof what, "never reads, %s role (%d MB sent, %.1f s): worst lateness",
-                  serverRole ? "server" : "client", sent, double(clock.elapsed()) / 1000);
+                  serverRole ? "server" : "client", typing.sent(), double(clock.elapsed()) / 1000);
     const bool met = report(what, double(worst), kLatenessYardstickMs, "ms");
-    return behaved(ok && sent > 3, "send fails and the session closes") && met;
+    return behaved(ok && typing.sent() > 3, "send fails and the session closes") && met;
 }
 
 // A handshake that is never answered, and a connect that is never accepted.

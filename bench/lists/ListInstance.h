@@ -6,6 +6,7 @@
 //
 //   listen PORT | session | mark | lists N TIMEOUT-MS | late | peak | cpu
 //   | recv | state NAME | clear | quit
+#include "../exchange/CommandPipe.h"
 #include "../exchange/ProcStats.h"
 
 #include "core/protocol/TransferResultCode.h"
@@ -33,9 +34,9 @@
 
 namespace bench {
 
-class ListInstance {
+class ListInstance : public CommandPipe {
 public:
-    ListInstance(const QString& dir, int inFd, int outFd) : out_(outFd), notifier_(inFd, QSocketNotifier::Read)
+    ListInstance(const QString& dir, int inFd, int outFd) : CommandPipe(inFd, outFd)
     {
         const QString recv = dir + QStringLiteral("/recv/");
         QDir().mkpath(recv);
@@ -69,55 +70,15 @@ public:
             lateMs_ = std::max(lateMs_, late);
             probeClock_.restart();
         });
-        QObject::connect(&notifier_, &QSocketNotifier::activated, [this, inFd] { readCommands(inFd); });
+        startReading(form_.get());
     }
 
 private:
     corvid::TForm2& win() { return form_->transferWindow(); }
     corvid::TransferQueue& recvQueue() { return form_->transfer().receiveQueue(); }
     corvid::QueueView* view() { return win().findChild<corvid::QueueView*>(QStringLiteral("ListView2")); }
-    template <class T> T* child(QObject* in, const char* name) { return in->findChild<T*>(QString::fromLatin1(name)); }
 
-    void reply(const QByteArray& line)
-    {
-        const QByteArray l = line + '\n';
-        (void)!::write(out_, l.constData(), size_t(l.size()));
-    }
-
-    void readCommands(int fd)
-    {
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) {
-            QCoreApplication::exit(1);
-            return;
-        }
-        pending_.append(buf, n);
-        for (qsizetype nl; (nl = pending_.indexOf('\n')) >= 0;) {
-            const QString line = QString::fromUtf8(pending_.left(nl));
-            pending_.remove(0, nl + 1);
-            run(line.split(QLatin1Char(' ')));
-        }
-    }
-
-    // Polls `cond` every 2 ms until it holds or `timeoutMs` passed.
-    void waitFor(std::function<bool()> cond, int timeoutMs, std::function<void(bool)> done)
-    {
-        auto* t = new QTimer(form_.get());
-        auto clock = std::make_shared<QElapsedTimer>();
-        clock->start();
-        QObject::connect(t, &QTimer::timeout, [t, clock, cond, done, timeoutMs] {
-            const bool ok = cond();
-            if (ok || clock->elapsed() > timeoutMs) {
-                t->stop();
-                t->deleteLater();
-                done(ok);
-            }
-        });
-        t->start(2);
-    }
-
-    void run(const QStringList& a)
+    void run(const QStringList& a) override
     {
         const QString& c = a.value(0);
         if (c == QLatin1String("listen")) {
@@ -178,9 +139,6 @@ private:
         }
     }
 
-    int out_;
-    QSocketNotifier notifier_;
-    QByteArray pending_;
     std::unique_ptr<corvid::TForm1> form_;
     QTimer probe_;
     QElapsedTimer probeClock_;

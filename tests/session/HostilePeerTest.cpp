@@ -4,22 +4,11 @@
 // thread runs meanwhile and how long closing takes are figures of
 // bench_hostile, not checks here: a unit test's verdict must not depend on
 // the machine's speed or load.
+#include "HostilePeers.h"
 #include "SessionSide.h"
 
-#include "core/protocol/Commands.h"
-#include "core/protocol/TcpListener.h"
-#include "core/protocol/Transport.h"
-
 #include <QTest>
-#include <QTimer>
-#include <arpa/inet.h>
-#include <condition_variable>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace corvid;
 using namespace corvid::test;
@@ -32,137 +21,18 @@ namespace {
 // deaf peer's 24 failed sends.
 constexpr int kWaitMs = 60000;
 
-// A thread that stops at once when told, between steps of its work.
-class Stoppable {
-public:
-    ~Stoppable() { stop(); }
-    void start(std::function<void(Stoppable&)> body)
-    {
-        thread_ = std::thread([this, body = std::move(body)] { body(*this); });
-    }
-    // Waits up to ms; false when told to stop.
-    bool pause(int ms)
-    {
-        std::unique_lock lock(mutex_);
-        return !cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_; });
-    }
-    void stop()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        cv_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool stop_ = false;
-    std::thread thread_;
-};
-
-const HeaderBlock kAccept{"Command=Connect", "Accept=True", "Protocol=1", "UserAgent=CRV2/", "Name=Raw", ""};
-const HeaderBlock kConnect{"Command=Connect", "Protocol=1", "UserAgent=CRV2/", "Name=Raw", ""};
-const HeaderBlock kBigMessage{"Command=Send", "UserAgent=CRV2/", "ContentType=Message", "ContentLength=100,000", ""};
-
-// Sends one body byte every 200 ms on a connection the caller set up.
-void trickle(Stoppable& s, TcpConnection& c)
+// The raw peers are set up as the cases need them.
+void expectListening(const RawServer& s)
 {
-    Transport::WriteHeader(c, kBigMessage);
-    while (s.pause(200) && c.writeAll(QByteArray("x")))
-        ;
+    EXPECT_TRUE(s.listening);
 }
 
-// A peer that listens and answers the handshake, then runs `after`.
-struct RawServer {
-    TcpListener listener;
-    TcpConnection conn;
-    Stoppable worker;
-    explicit RawServer(std::function<void(Stoppable&, TcpConnection&)> after, bool answer = true)
-    {
-        EXPECT_TRUE(listener.listen(0));
-        worker.start([this, after, answer](Stoppable& s) {
-            {
-                auto c = listener.accept();
-                if (!c)
-                    return;
-                conn = std::move(*c);
-                HeaderBlock b;
-                Commands::ReadCommand(conn, b, 3000);
-                if (answer)
-                    Transport::WriteHeader(conn, kAccept);
-                if (after)
-                    after(s, conn);
-                while (s.pause(50))
-                    ;  // holds the connection open and unread
-                return;
-            }
-        });
-    }
-    ~RawServer()
-    {
-        listener.close();
-        conn.shutdown();
-        worker.stop();
-    }
-    QString port() const { return QString::number(listener.port()); }
-};
-
-// A raw client that shakes hands with `server`, then runs `after`.
-struct RawClient {
-    TcpConnection conn;
-    Stoppable worker;
-    RawClient(quint16 port, std::function<void(Stoppable&, TcpConnection&)> after)
-    {
-        EXPECT_TRUE(conn.connectTo(QStringLiteral("127.0.0.1"), port, 2000));
-        EXPECT_TRUE(Transport::WriteHeader(conn, kConnect));
-        HeaderBlock reply;
-        EXPECT_EQ(Commands::ReadCommand(conn, reply, 3000), CmdConnect);
-        worker.start([this, after](Stoppable& s) {
-            if (after)
-                after(s, conn);
-        });
-    }
-    ~RawClient()
-    {
-        conn.shutdown();
-        worker.stop();
-    }
-};
-
-// A port whose accept queue is full, so that a new connect is never answered.
-struct SilentPort {
-    int listenFd = -1;
-    std::vector<int> fillers;
-    quint16 port = 0;
-    SilentPort()
-    {
-        listenFd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listenFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listenFd, 0);
-        socklen_t len = sizeof a;
-        ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < 2; ++i) {
-            const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            fillers.push_back(f);
-        }
-        QTest::qWait(100);  // the fillers' handshakes complete in the kernel
-    }
-    ~SilentPort()
-    {
-        for (int f : fillers)
-            ::close(f);
-        ::close(listenFd);
-    }
-};
+void expectShookHands(const RawClient& c)
+{
+    EXPECT_TRUE(c.connected);
+    EXPECT_TRUE(c.greeted);
+    EXPECT_EQ(c.reply, CmdConnect);
+}
 
 // A fresh real session between two new sides works.
 void expectNewSessionWorks()
@@ -178,12 +48,14 @@ void expectNewSessionWorks()
 TEST(HostilePeer, TrickledMessageBodyEndsNeitherSession)
 {
     // Client role: the server trickles a message on the session connection.
-    RawServer server([](Stoppable& s, TcpConnection& c) { trickle(s, c); });
+    RawServer server(trickle);
+    expectListening(server);
     Side client(QStringLiteral("Ben"));
     ASSERT_EQ(client.connect(QStringLiteral("127.0.0.1"), server.port()), Outcome::Connected);
     // Server role: a partner that shook hands trickles its message.
     ServerSide listening;
-    RawClient partner(listening.ctl.listeningPort(), [](Stoppable& s, TcpConnection& c) { trickle(s, c); });
+    RawClient partner(listening.ctl.listeningPort(), trickle);
+    expectShookHands(partner);
     QTRY_VERIFY_WITH_TIMEOUT(listening.ctl.hasServerSession(), kWaitMs);
 
     QTest::qWait(15000);  // a watch past the block read limit: a slow body alone ends nothing
@@ -207,26 +79,21 @@ TEST(HostilePeer, PeerThatNeverReadsFailsTheSendAndClosesTheSession)
         me.ctl.setSendStallMs(1000);
         if (serverRole) {
             partner = std::make_unique<RawClient>(listening.ctl.listeningPort(), nullptr);
+            expectShookHands(*partner);
             QTRY_VERIFY_WITH_TIMEOUT(listening.ctl.hasServerSession(), kWaitMs);
         } else {
             server = std::make_unique<RawServer>(nullptr);
+            expectListening(*server);
             ASSERT_EQ(client.connect(QStringLiteral("127.0.0.1"), server->port()), Outcome::Connected);
         }
         // Far more than the socket buffers take, one Enter at a time.
-        int sent = 0;
-        QTimer typing;
-        typing.setInterval(20);
-        QObject::connect(&typing, &QTimer::timeout, [&] {
-            if (sent < 24 && me.ctl.hasSessionConnection() && me.ctl.SendChatMessage(big))
-                ++sent;
-        });
-        typing.start();
+        Typist typing(me.ctl, big);
         QTRY_VERIFY_WITH_TIMEOUT(me.log.anyStartsWith(QStringLiteral("メッセージ送信失敗：xxx")), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(me.log.contains(QStringLiteral("切断")), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!me.ctl.hasSessionConnection(), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!me.ctl.chatInFlight(), kWaitMs);
         typing.stop();
-        EXPECT_GT(sent, 3);
+        EXPECT_GT(typing.sent(), 3);
     }
     expectNewSessionWorks();
 }
@@ -239,6 +106,7 @@ TEST(HostilePeer, UnansweredHandshakeAndUnansweredConnectFailWithTheirLines)
         QString line;
     };
     RawServer mute(nullptr, false);
+    expectListening(mute);
     SilentPort silent;
     const std::vector<Case> cases{
         {"handshake never answered", [&] { return mute.port(); }, QStringLiteral("接続失敗")},
@@ -262,9 +130,12 @@ TEST(HostilePeer, UnansweredHandshakeAndUnansweredConnectFailWithTheirLines)
 TEST(HostilePeer, ClosingDuringEachCaseIsClean)
 {
     RawServer mute(nullptr, false);
+    expectListening(mute);
     SilentPort silent;
-    RawServer trickler([](Stoppable& s, TcpConnection& c) { trickle(s, c); });
+    RawServer trickler(trickle);
+    expectListening(trickler);
     RawServer deaf(nullptr);
+    expectListening(deaf);
     const std::vector<std::pair<const char*, QString>> targets{
         {"handshake never answered", mute.port()},
         {"connect never answered", QString::number(silent.port)},
@@ -284,7 +155,8 @@ TEST(HostilePeer, ClosingDuringEachCaseIsClean)
     // The listening side with a trickling partner closes as cleanly: its
     // reader waits on a body that would take hours to arrive.
     auto a = std::make_unique<ServerSide>();
-    RawClient partner(a->ctl.listeningPort(), [](Stoppable& s, TcpConnection& c) { trickle(s, c); });
+    RawClient partner(a->ctl.listeningPort(), trickle);
+    expectShookHands(partner);
     QTRY_VERIFY_WITH_TIMEOUT(a->ctl.hasServerSession(), kWaitMs);
     a.reset();
 }
