@@ -5,11 +5,12 @@
 set -euo pipefail
 src="${1:-$(dirname "$0")/../src}/core"
 declare -A allowed=(
-    [protocol]="protocol"
-    [settings]="settings"
-    [session]="session protocol settings"
-    [netenv]="netenv session protocol settings"
-    [transfer]="transfer session protocol settings"
+    [base]="base"
+    [protocol]="protocol base"
+    [settings]="settings base"
+    [session]="session protocol settings base"
+    [netenv]="netenv session protocol settings base"
+    [transfer]="transfer session protocol settings base"
 )
 bad=0
 for sub in "${!allowed[@]}"; do

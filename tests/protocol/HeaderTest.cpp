@@ -70,12 +70,3 @@ TEST(HeaderClassify, ContentTypesAndAccept)
     EXPECT_FALSE(Header::IsAccepted(block({"Command=Connect", ""})));
 }
 
-TEST(SplitLines, EveryLineBreakKindAndNoExtraLineAtTheEnd)
-{
-    using L = QList<QByteArray>;
-    EXPECT_EQ(Transport::SplitLines("a\r\nb\nc\rd"), (L{"a", "b", "c", "d"}));
-    EXPECT_EQ(Transport::SplitLines("a\r\n"), (L{"a"}));
-    EXPECT_EQ(Transport::SplitLines("a\r\n\r\n"), (L{"a", ""}));
-    EXPECT_EQ(Transport::SplitLines("\n\r"), (L{"", ""}));  // LF then a lone CR: two breaks
-    EXPECT_EQ(Transport::SplitLines(""), L{});
-}

@@ -1,5 +1,7 @@
 #include "core/netenv/ReplyReader.h"
 
+#include "core/base/TextLines.h"
+
 #include <chrono>
 
 namespace corvid {
@@ -12,17 +14,6 @@ int msLeft(Clock::time_point end)
     return left > 0 ? int(left) : 0;
 }
 } // namespace
-
-QByteArray ReplyReader::Trim(const QByteArray& line)
-{
-    qsizetype b = 0;
-    qsizetype e = line.size();
-    while (b < e && quint8(line[b]) <= 0x20)
-        ++b;
-    while (e > b && quint8(line[e - 1]) <= 0x20)
-        --e;
-    return line.mid(b, e - b);
-}
 
 ReplyEnd ReplyReader::ReadLines(TcpConnection& c, QList<QByteArray>& lines, int firstLineMs,
                                 const ReplyLimits& limits)
@@ -45,7 +36,7 @@ ReplyEnd ReplyReader::ReadLines(TcpConnection& c, QList<QByteArray>& lines, int 
                 return ReplyEnd::OutOfTime;
             line.clear();  // a silence counts as the empty line
         }
-        line = Trim(line);
+        line = TextLines::Trim(line);
         bytes += line.size() + 2;
         if (bytes > limits.maxBytes || lines.size() >= limits.maxLines) {
             c.shutdown();
@@ -84,25 +75,6 @@ bool ReplyReader::ReadExactly(TcpConnection& c, QByteArray& out, qint64 n, const
         }
     }
     return true;
-}
-
-QList<QByteArray> ReplyReader::SplitLines(const QByteArray& text)
-{
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char ch = text[i];
-        if (ch != '\r' && ch != '\n')
-            continue;
-        lines.append(text.mid(start, i - start));
-        if (ch == '\r' && i + 1 < n && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < n)
-        lines.append(text.mid(start));
-    return lines;
 }
 
 } // namespace corvid

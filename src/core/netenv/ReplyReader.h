@@ -39,11 +39,6 @@ public:
     // above limits.maxBytes, the connection closes first or the overall
     // time limit runs out. n <= 0 reads nothing and gives true.
     static bool ReadExactly(TcpConnection& c, QByteArray& out, qint64 n, const ReplyLimits& limits = {});
-    // Lines of received text, split at CR LF, LF or CR; a break at the very
-    // end starts no further line.
-    static QList<QByteArray> SplitLines(const QByteArray& text);
-    // Leading and trailing bytes up to 0x20 removed.
-    static QByteArray Trim(const QByteArray& line);
 };
 
 } // namespace corvid

@@ -1,5 +1,7 @@
 #include "core/netenv/TUPnPData.h"
 
+#include "core/base/TextLines.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -229,7 +231,7 @@ bool TUPnPData::Discover()
     if (reply.isEmpty())
         return false;
 
-    const QString location = GetHeaderValue(QStringLiteral("LOCATION"), toText(ReplyReader::SplitLines(reply)));
+    const QString location = GetHeaderValue(QStringLiteral("LOCATION"), toText(TextLines::Split(reply)));
     if (location.isEmpty())
         return false;
     bool portOk = false;

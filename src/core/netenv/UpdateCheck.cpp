@@ -1,6 +1,7 @@
 #include "core/netenv/UpdateCheck.h"
 
 #include "BuildConfig.h"
+#include "core/base/TextLines.h"
 #include "core/netenv/TUPnPData.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/settings/Conversions.h"
@@ -47,7 +48,7 @@ bool UpdateCheck::FetchHttpText(TcpConnection& c, const QString& url, const QStr
     QByteArray body;
     if (!ReplyReader::ReadExactly(c, body, length, limits))
         return false;
-    lines = ReplyReader::SplitLines(body);
+    lines = TextLines::Split(body);
     return true;
 }
 

@@ -1,27 +1,12 @@
 #include "core/protocol/Transport.h"
 
+#include "core/base/TextLines.h"
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
 
 #include <QElapsedTimer>
 
 namespace corvid {
-namespace {
-
-// Drops every byte of 0x20 or less at both ends.
-QByteArray trimmed(const QByteArray& line)
-{
-    qsizetype begin = 0;
-    qsizetype end = line.size();
-    while (begin < end && static_cast<unsigned char>(line[begin]) <= 0x20)
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(line[end - 1]) <= 0x20)
-        --end;
-    return line.mid(begin, end - begin);
-}
-
-} // namespace
-
 bool Transport::EncodeHeader(const HeaderBlock& b, QByteArray& wire)
 {
     QByteArray out;
@@ -77,7 +62,7 @@ bool Transport::ReadHeader(TcpConnection& c, HeaderBlock& b, int firstLineTimeou
         if (!sinceFirstLine.isValid())
             sinceFirstLine.start();
         // A timeout reads as the empty line; partial bytes stay buffered.
-        const QByteArray line = s == ReadStatus::Ok ? trimmed(raw) : QByteArray();
+        const QByteArray line = s == ReadStatus::Ok ? TextLines::Trim(raw) : QByteArray();
         if (line.isEmpty() && b.isEmpty())
             return true;
         b.append(line);
@@ -169,50 +154,12 @@ bool Transport::ReadMessageText(TcpConnection& c, qint64 n, QString& text, int s
         body.truncate(zero);
     QByteArray joined;
     joined.reserve(body.size() + 2);
-    for (const QByteArray& line : SplitLines(body)) {
+    for (const QByteArray& line : TextLines::Split(body)) {
         joined += line;
         joined += "\r\n";
     }
     text = SjisCodec::decode(joined);
     return true;
-}
-
-QList<QByteArray> Transport::SplitListLines(const QByteArray& body)
-{
-    QList<QByteArray> lines;
-    const char* p = body.constData();
-    const qsizetype size = body.size();
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= size; ++i) {
-        if (i < size && p[i] != '\r' && p[i] != '\n')
-            continue;
-        bool blank = true;
-        for (qsizetype k = start; k < i && blank; ++k)
-            blank = static_cast<unsigned char>(p[k]) <= 0x20;
-        if (!blank)
-            lines.append(body.mid(start, i - start));
-        start = i + 1;
-    }
-    return lines;
-}
-
-QList<QByteArray> Transport::SplitLines(const QByteArray& body)
-{
-    QList<QByteArray> lines;
-    qsizetype start = 0;
-    const qsizetype size = body.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char ch = body[i];
-        if (ch != '\r' && ch != '\n')
-            continue;
-        lines.append(body.mid(start, i - start));
-        if (ch == '\r' && i + 1 < size && body[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < size)
-        lines.append(body.mid(start));
-    return lines;
 }
 
 } // namespace corvid

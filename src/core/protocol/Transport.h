@@ -64,13 +64,6 @@ public:
     // Shift-JIS.
     static bool ReadMessageText(TcpConnection& c, qint64 n, QString& text);
     static bool ReadMessageText(TcpConnection& c, qint64 n, QString& text, int stallMs);
-    // Lines of a text body: a line ends at CR LF, a lone LF or a lone CR; a
-    // break at the very end does not start another line.
-    static QList<QByteArray> SplitLines(const QByteArray& body);
-    // The same, leaving out lines that hold only blanks (bytes of 0x20 or
-    // less): a list body costs memory by the rows it holds, not by its
-    // line breaks.
-    static QList<QByteArray> SplitListLines(const QByteArray& body);
 };
 
 } // namespace corvid

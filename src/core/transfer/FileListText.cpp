@@ -1,7 +1,7 @@
 #include "core/transfer/FileListText.h"
 
+#include "core/base/TextLines.h"
 #include "core/protocol/SjisCodec.h"
-#include "core/protocol/Transport.h"
 #include "core/transfer/ListMerge.h"
 
 namespace corvid {
@@ -59,7 +59,7 @@ bool FileListText::BuildFileListStream(TransferQueue& sendQueue, QByteArray& str
 
 QStringList FileListText::SplitBody(const QByteArray& body)
 {
-    return DecodeLines(Transport::SplitLines(body));
+    return DecodeLines(TextLines::Split(body));
 }
 
 QStringList FileListText::DecodeLines(const QList<QByteArray>& lines)
