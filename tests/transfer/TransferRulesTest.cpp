@@ -74,6 +74,11 @@ TEST(RowTransitions, EndOfATransfer)
     }
     EXPECT_EQ(RowTransitions::SendEnded(true), S::Done);
     EXPECT_EQ(RowTransitions::SendEnded(false), S::Stopped);
+    // A served pull is Done only while "送信開始" is still pressed.
+    EXPECT_EQ(RowTransitions::ServeEnded(true, true), S::Done);
+    EXPECT_EQ(RowTransitions::ServeEnded(true, false), S::Stopped);
+    EXPECT_EQ(RowTransitions::ServeEnded(false, true), S::Stopped);
+    EXPECT_EQ(RowTransitions::ServeEnded(false, false), S::Stopped);
 }
 
 TEST(ProgressColumns, EdgeCasesOfTheRefresh)

@@ -3,6 +3,7 @@
 #include "core/base/TextLines.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/transfer/ListMerge.h"
+#include "core/transfer/RowTransitions.h"
 
 namespace corvid {
 
@@ -42,8 +43,9 @@ bool FileListText::BuildFileList(TransferQueue& sendQueue, QStringList& out)
     for (int i = 0; i < sendQueue.Count(); ++i) {
         QueueRow& row = sendQueue.Row(i);
         out.append(MakeLine(row.Name(), row.SizeText()));
-        if (row.State() == RowState::Unlisted)
-            sendQueue.SetState(row.Ref(), RowState::Waiting);
+        const RowState next = RowTransitions::ListBuilt(row.State());
+        if (next != row.State())
+            sendQueue.SetState(row.Ref(), next);
     }
     return true;
 }

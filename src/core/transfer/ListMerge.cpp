@@ -6,6 +6,8 @@
 #include "core/protocol/TransferEngine.h"
 #include "core/session/ILogSink.h"
 #include "core/settings/Conversions.h"
+#include "core/transfer/RowTransitions.h"
+#include "core/transfer/TransferTexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -179,24 +181,17 @@ QString receiveFolderOf(const MergeOptions& options)
 
 void tell(const PreparedList& list, int notAppended, ILogSink& log)
 {
-    const auto count = [](qint64 n) { return Conversions::FormatThousands(n); };
-    if (list.cut) {
-        log.AddLogLine(QStringLiteral("ファイルリストが長すぎるため、%1行で打ち切りました").arg(count(kMaxLines)),
-                       LineSys);
-    }
+    if (list.cut)
+        log.AddLogLine(TransferTexts::ListCut(kMaxLines), LineSys);
     for (const RefusedName& r : list.refusedNames) {
-        log.AddLogLine((r.reason == MergeSkip::SizeTooLarge ? QStringLiteral("2GB以上のファイルは受信できません：")
-                                                            : QStringLiteral("サイズの正しくないファイルは受信できません："))
-                           + r.name,
+        log.AddLogLine(r.reason == MergeSkip::SizeTooLarge ? TransferTexts::ReceiveTooLarge(r.name)
+                                                           : TransferTexts::ReceiveBadSize(r.name),
                        LineSys);
     }
     if (list.moreRefused > 0)
-        log.AddLogLine(QStringLiteral("ほか%1件のファイルも受信できません").arg(count(list.moreRefused)), LineSys);
-    if (notAppended > 0) {
-        log.AddLogLine(QStringLiteral("受信リストが%1件に達したため、%2件のファイルを追加しませんでした")
-                           .arg(count(FileListText::kMaxReceiveRows), count(notAppended)),
-                       LineSys);
-    }
+        log.AddLogLine(TransferTexts::MoreRefused(list.moreRefused), LineSys);
+    if (notAppended > 0)
+        log.AddLogLine(TransferTexts::ReceiveQueueFull(FileListText::kMaxReceiveRows, notAppended), LineSys);
 }
 
 } // namespace
@@ -288,8 +283,8 @@ bool ListMerge::Apply(TransferQueue& queue, const PreparedList& list, const Merg
     for (int i = queue.Count() - 1; i >= 0; --i)
         firstRow.insert(queue.Row(i).Name().toCaseFolded(), i);  // the earliest row wins
     TransferQueue::ChangeBatch batch(queue);
-    const RowState state = send ? (queue.IsRunning() ? RowState::Unlisted : RowState::Waiting)
-                                : (!queue.IsRunning() || options.autoAccept ? RowState::Waiting : RowState::New);
+    const RowState state = send ? RowTransitions::AddedSendRow(queue.IsRunning())
+                                : RowTransitions::MergedReceiveRow(queue.IsRunning(), options.autoAccept);
     bool appended = false;
     int notAppended = 0;
     for (const ListEntry& e : list.entries) {

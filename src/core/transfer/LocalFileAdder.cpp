@@ -5,6 +5,7 @@
 #include "core/protocol/TransferEngine.h"
 #include "core/settings/Conversions.h"
 #include "core/transfer/FileListText.h"
+#include "core/transfer/TransferTexts.h"
 
 #include <QFileInfo>
 
@@ -33,9 +34,9 @@ QString LocalFileAdder::Message(AddFileResult result, const QString& path)
     const QString name = QFileInfo(path).fileName();
     switch (result) {
     case AddFileResult::TooLarge:
-        return QStringLiteral("2GB以上のファイルは送信できません：") + name;
+        return TransferTexts::SendTooLarge(name);
     case AddFileResult::NameNotListable:
-        return QStringLiteral("このファイル名は送信できません：") + name;
+        return TransferTexts::SendNameNotListable(name);
     default:
         return {};
     }

@@ -52,4 +52,9 @@ RowState RowTransitions::SendEnded(bool ok)
     return ok ? RowState::Done : RowState::Stopped;
 }
 
+RowState RowTransitions::ServeEnded(bool ok, bool sendPressed)
+{
+    return ok && sendPressed ? RowState::Done : RowState::Stopped;
+}
+
 } // namespace corvid

@@ -5,7 +5,9 @@ namespace corvid {
 
 // The row state table of both queues as pure functions: each takes the
 // row's state (and what the trigger depends on) and gives the new state,
-// which is the old one where the trigger does not apply.
+// which is the old one where the trigger does not apply. The merge, the
+// list builder, the scheduler, the window and the ends of transfers all ask
+// here, so a rule is written once.
 class RowTransitions {
 public:
     // A list line merged into the receive queue: New only while "受信開始"
@@ -28,6 +30,9 @@ public:
     static RowState ReceptionEnded(RowState s, bool ok, bool receivePressed);
     // The end of a send of a row still Transferring.
     static RowState SendEnded(bool ok);
+    // The end of a pull the peer made of a row still Transferring: Done
+    // only while "送信開始" is still pressed.
+    static RowState ServeEnded(bool ok, bool sendPressed);
 
     // Permit changes the row (and then sets PriorityPending).
     static bool Permits(RowState s) { return Permit(s) != s; }

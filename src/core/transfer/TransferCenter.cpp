@@ -11,6 +11,7 @@
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferEvents.h"
+#include "core/transfer/TransferTexts.h"
 
 #include <algorithm>
 
@@ -120,7 +121,7 @@ void TransferCenter::SendList()
 {
     QByteArray stream;
     if (!FileListText::BuildFileListStream(model_.sendQueue, stream)) {
-        log_.AddLogLine(QStringLiteral("ファイルリスト作成失敗"), LineSys);
+        log_.AddLogLine(TransferTexts::ListNotBuilt(), LineSys);
         return;
     }
     if (!ServerRole()) {

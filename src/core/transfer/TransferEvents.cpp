@@ -1,20 +1,21 @@
 #include "core/transfer/TransferEvents.h"
 
 #include "core/protocol/TransferResultCode.h"
+#include "core/transfer/TransferTexts.h"
 
 namespace corvid {
 
 QString TransferEvents::Text(int code)
 {
     switch (code) {
-    case RcSendStarted: return QStringLiteral("ファイル送信開始：");
-    case RcSent: return QStringLiteral("ファイル送信成功：");
-    case RcSendFailed: return QStringLiteral("ファイル送信失敗：");
-    case RcReceiveStarted: return QStringLiteral("ファイル受信開始：");
-    case RcReceived: return QStringLiteral("ファイル受信成功：");
-    case RcReceiveFailed: return QStringLiteral("ファイル受信失敗：");
-    case RcVersionChecked: return QStringLiteral("バージョンチェック終了");
-    case RcVersionCheckFailed: return QStringLiteral("バージョンチェック失敗");
+    case RcSendStarted: return TransferTexts::SendStarted();
+    case RcSent: return TransferTexts::Sent();
+    case RcSendFailed: return TransferTexts::SendFailed();
+    case RcReceiveStarted: return TransferTexts::ReceiveStarted();
+    case RcReceived: return TransferTexts::Received();
+    case RcReceiveFailed: return TransferTexts::ReceiveFailed();
+    case RcVersionChecked: return TransferTexts::VersionChecked();
+    case RcVersionCheckFailed: return TransferTexts::VersionCheckFailed();
     default: return {};
     }
 }

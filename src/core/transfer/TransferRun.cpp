@@ -6,8 +6,10 @@
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/ReceiveScheduler.h"
+#include "core/transfer/RowTransitions.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
+#include "core/transfer/TransferTexts.h"
 
 #include <QFileInfo>
 
@@ -160,7 +162,7 @@ void TransferRun::State::FinalStep()
         c.NotifyTransferEvent(ok ? RcReceived : RcReceiveFailed, name);
         // The bare failure line would send the user looking at the peer.
         if (diskFull)
-            c.log().AddLogLine(QStringLiteral("受信フォルダの空き容量が足りません：") + name, LineSys);
+            c.log().AddLogLine(TransferTexts::ReceiveFolderFull(name), LineSys);
     } else
         c.NotifyTransferEvent(ok ? RcSent : RcSendFailed, name);
     // Last: until here the row counts as in transfer, so no new transfer of
@@ -176,7 +178,7 @@ void TransferRun::State::ServedRowStep()
     TransferQueue& q = c.sendQueue();
     const QueueRow* r = q.Find(row);
     if (r && r->State() == RowState::Transferring)
-        q.SetState(row, ok && q.IsRunning() ? RowState::Done : RowState::Stopped);
+        q.SetState(row, RowTransitions::ServeEnded(ok, q.IsRunning()));
     r = q.Find(row);
     if (r && r->State() != RowState::Waiting)
         c.RefreshProgress(q, row);
