@@ -236,19 +236,28 @@ QMenu* ChatLogView::buildEditMenu(QTextEdit* target, QWidget* parent)
         paste->setEnabled(clip && clip->hasText());
     }
     QPointer<QTextEdit> edit(target);
-    QObject::connect(cut, &QAction::triggered, menu, [edit] {
-        if (edit)
-            edit->cut();
-    });
-    QObject::connect(copy, &QAction::triggered, menu, [edit] {
-        if (edit)
-            edit->copy();
-    });
-    QObject::connect(paste, &QAction::triggered, menu, [edit] {
-        if (edit)
-            edit->paste();
-    });
+    QObject::connect(cut, &QAction::triggered, menu, [edit] { Cut1Click(edit); });
+    QObject::connect(copy, &QAction::triggered, menu, [edit] { Copy1Click(edit); });
+    QObject::connect(paste, &QAction::triggered, menu, [edit] { Paste1Click(edit); });
     return menu;
+}
+
+void ChatLogView::Cut1Click(QTextEdit* target)
+{
+    if (target)
+        target->cut();
+}
+
+void ChatLogView::Copy1Click(QTextEdit* target)
+{
+    if (target)
+        target->copy();
+}
+
+void ChatLogView::Paste1Click(QTextEdit* target)
+{
+    if (target)
+        target->paste();
 }
 
 void ChatLogView::installEditMenu(QTextEdit* target)

@@ -52,6 +52,10 @@ public:
     // widget and the clipboard allow at this moment. A read-only widget (the
     // log) offers copy only. The caller owns the menu.
     static QMenu* buildEditMenu(QTextEdit* target, QWidget* parent = nullptr);
+    // Its entries; a widget gone meanwhile (null) is left alone.
+    static void Cut1Click(QTextEdit* target);
+    static void Copy1Click(QTextEdit* target);
+    static void Paste1Click(QTextEdit* target);
     // Makes the edit menu the widget's context menu.
     static void installEditMenu(QTextEdit* target);
     // Input box colours from #RRGGBB texts (see ChatLog::inputColorsChanged).

@@ -10,6 +10,7 @@
 #include "core/transfer/ReceiveScheduler.h"
 #include "core/transfer/TransferDispatch.h"
 #include "gui/session/ChatLogView.h"
+#include "gui/session/ConnectionControls.h"
 #include "gui/transfer/TForm2.h"
 #include "gui/settings/TForm4.h"
 #include "gui/settings/WindowNotifications.h"
@@ -19,20 +20,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QSplitter>
-#include <QStatusBar>
 #include <QTextEdit>
-#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
-#include <QVBoxLayout>
 
 // The icons live in a static library: register them before first use.
 static void initCorvidResources()
@@ -43,17 +39,13 @@ static void initCorvidResources()
 namespace corvid {
 
 namespace {
-QToolButton* makeToolButton(QWidget* parent, const char* objectName, const QString& hint, const char* icon,
-                            bool checkable)
+// The maker's address is a build setting; without it there is no help page.
+QString makerPage()
 {
-    auto* b = new QToolButton(parent);
-    b->setObjectName(QString::fromLatin1(objectName));
-    b->setIcon(QIcon(QString::fromLatin1(icon)));
-    b->setToolTip(hint);
-    b->setAccessibleName(hint);
-    b->setCheckable(checkable);
-    b->setAutoRaise(true);
-    return b;
+    QString maker = QStringLiteral(CORVID_MAKER_URL);
+    if (!maker.isEmpty() && !maker.endsWith(QLatin1Char('/')))
+        maker += QLatin1Char('/');
+    return maker;
 }
 } // namespace
 
@@ -75,28 +67,28 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QString::fromLatin1(SessionController::kAppTitle));
     setWindowIcon(QIcon(QStringLiteral(":/icons/corvid.svg")));
-    buildLayout();
-    buildMenus();
+    setupUi(this);
+    WB->setLog(log_.get());
+    const MainWindowLayout& ui = *this;
+    controls_ = std::make_unique<ConnectionControls>(ui, this, *session_, *netEnv_, *log_);
+    connectControls();
 
     connect(session_.get(), &SessionController::titleChanged, this, &TForm1::setTitle);
-    connect(session_.get(), &SessionController::connectionStateChanged, this, &TForm1::UpdateConnectionControls);
-    connect(session_.get(), &SessionController::clientDisconnected, this, [this] { btClient->setChecked(false); });
-    connect(session_.get(), &SessionController::recentPeersChanged, this, &TForm1::rebuildRecentMenu);
-    connect(session_.get(), &SessionController::connectFinished, this, &TForm1::connectFinished);
     connect(session_.get(), &SessionController::chatSent, this, [this](const QString& text) {
         // The box lets go of the text only if it still holds what was sent.
         if (reInput->toPlainText() == text)
             reInput->clear();
     });
     ChatLog* log = log_.get();
-    connect(log, &ChatLog::statusTimeChanged, statusPanels_[2], &QLabel::setText);
+    connect(log, &ChatLog::statusTimeChanged, StatusPanels[2], &QLabel::setText);
     connect(log, &ChatLog::inputColorsChanged, this, [this](const QString& bg, const QString& fg) {
         ChatLogView::applyInputColors(reInput, bg, fg);
     });
 
     FormCreate();
     createTransferWindow();
-    UpdateConnectionControls();
+    connect(controls_.get(), &ConnectionControls::controlsUpdated, form2_.get(), &TForm2::UpdateButtons);
+    controls_->UpdateConnectionControls();
     about_ = new TForm3(netEnv.makerUrl, this);
 
     notify_ = std::make_unique<WindowNotifications>(settings_, *handOver_, this, reInput, *log_);
@@ -108,6 +100,11 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
 }
 
 TForm1::~TForm1()
+{
+    FormDestroy();
+}
+
+void TForm1::FormDestroy()
 {
     // Fixed order: the window stops taking input, the session's threads are
     // joined (hand-overs they wait on return "not done"), and only then the
@@ -121,252 +118,17 @@ TForm1::~TForm1()
     log_->setRenderer(nullptr);
 }
 
-void TForm1::buildLayout()
+void TForm1::connectControls()
 {
-    auto* bar1 = addToolBar(QStringLiteral("ToolBar1"));
-    bar1->setObjectName(QStringLiteral("ToolBar1"));
-    bar1->setMovable(false);
-    btClient = makeToolButton(bar1, "btClient", QStringLiteral("接続"), ":/icons/connect.svg", true);
-    btServer = makeToolButton(bar1, "btServer", QStringLiteral("サーバ起動"), ":/icons/server.svg", true);
-    btTrans = makeToolButton(bar1, "btTrans", QStringLiteral("ファイル送信"), ":/icons/transfer.svg", true);
-    btTools = makeToolButton(bar1, "btTools", QStringLiteral("ツール"), ":/icons/tools.svg", false);
-    btInfo = makeToolButton(bar1, "btInfo", QStringLiteral("Info"), ":/icons/info.svg", false);
-    bar1->addWidget(btClient);
-    bar1->addWidget(btServer);
-    bar1->addSeparator();
-    bar1->addWidget(btTrans);
-    bar1->addWidget(btTools);
-    bar1->addWidget(btInfo);
-    connect(btClient, &QToolButton::clicked, this, &TForm1::btClientClick);
-    connect(btServer, &QToolButton::clicked, this, &TForm1::btServerClick);
-    connect(btTrans, &QToolButton::clicked, this, &TForm1::btTransClick);
-
-    addToolBarBreak();
-    auto* bar2 = addToolBar(QStringLiteral("ToolBar2"));
-    bar2->setObjectName(QStringLiteral("ToolBar2"));
-    bar2->setMovable(false);
-    btMenu = makeToolButton(bar2, "btMenu", QStringLiteral("履歴"), ":/icons/recent.svg", false);
-    btMenu->setPopupMode(QToolButton::InstantPopup);
-    recentMenu_ = new QMenu(btMenu);
-    recentMenu_->setObjectName(QStringLiteral("RecentMenu"));
-    btMenu->setMenu(recentMenu_);
-    edIP = new QLineEdit(QStringLiteral("127.0.0.1"), bar2);
-    edIP->setObjectName(QStringLiteral("edIP"));
-    edIP->setAttribute(Qt::WA_InputMethodEnabled, false);
-    edIP->setAccessibleName(QStringLiteral("IP"));
-    edPort = new QLineEdit(QStringLiteral("6256"), bar2);
-    edPort->setObjectName(QStringLiteral("edPort"));
-    edPort->setAttribute(Qt::WA_InputMethodEnabled, false);
-    edPort->setAccessibleName(QStringLiteral("Port"));
-    edPort->setMaximumWidth(60);
-    edPort->installEventFilter(this);
-    connect(edPort, &QLineEdit::textChanged, this, &TForm1::edPortChange);
-    bar2->addWidget(btMenu);
-    bar2->addWidget(new QLabel(QStringLiteral("IP"), bar2));
-    bar2->addWidget(edIP);
-    bar2->addWidget(new QLabel(QStringLiteral(" Port"), bar2));
-    bar2->addWidget(edPort);
-
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-
-    Panel3 = new QWidget(central);
-    Panel3->setObjectName(QStringLiteral("Panel3"));
-    auto* panelLayout = new QHBoxLayout(Panel3);
-    panelLayout->setContentsMargins(4, 2, 4, 2);
-    Label3 = new QLabel(QStringLiteral("<u>ファイルリストを受信しました</u>"), Panel3);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setCursor(Qt::PointingHandCursor);
     Label3->installEventFilter(this);
-    panelLayout->addWidget(Label3);
-    Panel3->hide();
-    layout->addWidget(Panel3);
-
-    splitter_ = new QSplitter(Qt::Vertical, central);
-    splitter_->setObjectName(QStringLiteral("Splitter1"));
-    splitter_->setChildrenCollapsible(false);
-    WB = new ChatLogView(splitter_);
-    WB->setObjectName(QStringLiteral("WB"));
-    WB->setMinimumSize(30, 30);
-    WB->setLog(log_.get());
-    reInput = new QTextEdit(splitter_);
-    reInput->setObjectName(QStringLiteral("reInput"));
-    reInput->setAcceptRichText(false);
-    reInput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     reInput->installEventFilter(this);
-    ChatLogView::installEditMenu(reInput);
-    splitter_->addWidget(WB);
-    splitter_->addWidget(reInput);
-    splitter_->setStretchFactor(0, 1);
-    splitter_->setStretchFactor(1, 0);
-    layout->addWidget(splitter_, 1);
-    setCentralWidget(central);
-
-    const int widths[3] = {100, 88, 50};
-    for (int i = 0; i < 3; ++i) {
-        statusPanels_[i] = new QLabel(this);
-        statusPanels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        // The last panel takes the rest of the bar.
-        if (i < 2)
-            statusPanels_[i]->setFixedWidth(widths[i]);
-        else
-            statusPanels_[i]->setMinimumWidth(widths[i]);
-        statusBar()->addWidget(statusPanels_[i], i == 2 ? 1 : 0);
-    }
-    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-}
-
-void TForm1::buildMenus()
-{
-    auto* tools = new QMenu(btTools);
-    auto* wan = tools->addAction(QStringLiteral("WAN側IPをコピー(&W)"), this, &TForm1::WANIPW1Click);
-    wan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
-    auto* lan = tools->addAction(QStringLiteral("LAN側IPをコピー(&L)"), this, &TForm1::LANIPL1Click);
-    lan->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    tools->addSeparator();
-    tools->addAction(QStringLiteral("オプション(&O)"), this, &TForm1::O1Click);
-    btTools->setMenu(tools);
-    btTools->setPopupMode(QToolButton::InstantPopup);
-    // The short cuts work anywhere in the window, also with the menu closed.
-    for (QAction* a : {wan, lan}) {
-        a->setShortcutContext(Qt::WindowShortcut);
-        addAction(a);
-    }
-
-    auto* info = new QMenu(btInfo);
-    // The maker's address is a build setting; without it there is no page.
-    QString maker = QStringLiteral(CORVID_MAKER_URL);
-    if (!maker.isEmpty() && !maker.endsWith(QLatin1Char('/')))
-        maker += QLatin1Char('/');
-    auto* help = info->addAction(QStringLiteral("オンラインヘルプ(&H)"), this, [maker] {
-        ChatLogView::OpenExternal(QUrl(maker + QStringLiteral("help_corvid.html")));
-    });
-    help->setEnabled(!maker.isEmpty());
-    info->addAction(QStringLiteral("バージョン情報(&A)..."), this, &TForm1::About1Click);
-    btInfo->setMenu(info);
-    btInfo->setPopupMode(QToolButton::InstantPopup);
-}
-
-// ---- connection controls --------------------------------------------------
-
-void TForm1::btClientClick()
-{
-    if (session_->isConnecting())
-        return;  // the button is disabled while an attempt runs
-    if (session_->isClientConnected()) {
-        session_->disconnectClient();
-        return;
-    }
-    if (edIP->text().isEmpty() || edPort->text().isEmpty() || session_->userName().isEmpty()) {
-        QMessageBox::information(this, windowTitle(), QStringLiteral("ユーザー名、接続先のIP、ポートを入力してください"));
-        btClient->setChecked(false);
-        UpdateConnectionControls();
-        return;
-    }
-    if (!btClient->isChecked())
-        return;
-    UpdateConnectionControls();
-    // The attempt runs off the UI thread; connectFinished ends it.
-    if (session_->connectToPeer(edIP->text(), edPort->text()) == SessionController::ConnectOutcome::Pending)
-        btClient->setEnabled(false);
-}
-
-void TForm1::connectFinished(SessionController::ConnectOutcome outcome)
-{
-    if (outcome != SessionController::ConnectOutcome::Connected)
-        btClient->setChecked(false);
-    UpdateConnectionControls();
-}
-
-void TForm1::btServerClick()
-{
-    if (session_->isListening()) {
-        session_->stopServer();
-        btServer->setChecked(false);
-        UpdateConnectionControls();
-        // After the answer to a mapping request still on its way.
-        netEnv_->AfterPending([this] { log_->AddLogLine(QStringLiteral("サーバ停止"), LineSys); });
-        return;
-    }
-    if (!session_->startServer(listenPort_)) {
-        // Typically the port cannot be bound: the button pops up, no message.
-        btServer->setChecked(false);
-        UpdateConnectionControls();
-        return;
-    }
-    btServer->setChecked(true);
-    UpdateConnectionControls();
-    // With a router the port is mapped first ("ポートマッピング追加失敗"
-    // when that fails), then the start is announced.
-    netEnv_->ServerStarted(listenPort_, [this] { log_->AddLogLine(QStringLiteral("サーバ起動"), LineSys); });
-}
-
-void TForm1::UpdateConnectionControls()
-{
-    const bool clientDown = btClient->isChecked();
-    const bool serverDown = btServer->isChecked();
-    // While the router search runs nothing may log before its outcome.
-    const bool searching = netEnv_->discovering();
-    edIP->setEnabled(!clientDown && !serverDown);
-    edPort->setEnabled(!clientDown && !serverDown);
-    btMenu->setEnabled(!clientDown && !serverDown);
-    btServer->setEnabled(!clientDown && !searching);
-    // While an attempt runs the button shows it (down) and takes no click.
-    btClient->setEnabled(!serverDown && !searching && !session_->isConnecting());
-    session_->setServerMode(serverDown);
-    if (form2_)
-        form2_->UpdateButtons();
-}
-
-bool TForm1::edPortKeyPress(int key, const QString& text)
-{
-    // Digits and backspace pass; every other typed character is discarded.
-    // Keys that type nothing (arrows, Delete, Tab) keep their usual job.
-    if (key == Qt::Key_Backspace || key == Qt::Key_Delete || key == Qt::Key_Tab || key == Qt::Key_Backtab)
-        return true;
-    if (text.isEmpty())
-        return true;
-    if (text.size() == 1 && !text.at(0).isPrint() && text.at(0) != QChar(0x16))
-        return true;  // control keys such as copy; paste is refused like a letter
-    return text.size() == 1 && text.at(0) >= QLatin1Char('0') && text.at(0) <= QLatin1Char('9');
-}
-
-void TForm1::edPortChange(const QString& text)
-{
-    if (text.isEmpty() || text == QLatin1String("0"))
-        return;
-    bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (ok && port > 0 && port <= 65535)
-        listenPort_ = quint16(port);
-}
-
-void TForm1::AddRecentPeer(const QString& entry)
-{
-    session_->recentPeers().AddRecentPeer(entry);
-    rebuildRecentMenu();
-}
-
-void TForm1::rebuildRecentMenu()
-{
-    recentMenu_->clear();
-    for (const QString& entry : session_->recentPeers().entries()) {
-        // Captions are shown exactly as stored: no accelerator characters.
-        QString caption = entry;
-        caption.replace(QLatin1Char('&'), QLatin1String("&&"));
-        recentMenu_->addAction(caption, this, [this, entry] { RecentPeerClick(entry); });
-    }
-}
-
-void TForm1::RecentPeerClick(const QString& entry)
-{
-    QString host;
-    QString port;
-    RecentPeers::SplitEntry(entry, host, port);
-    edIP->setText(host);
-    edPort->setText(port);
+    connect(btTrans, &QToolButton::clicked, this, &TForm1::btTransClick);
+    connect(WANIPW1, &QAction::triggered, this, &TForm1::WANIPW1Click);
+    connect(LANIPL1, &QAction::triggered, this, &TForm1::LANIPL1Click);
+    connect(O1, &QAction::triggered, this, &TForm1::O1Click);
+    Help1->setEnabled(!makerPage().isEmpty());
+    connect(Help1, &QAction::triggered, this, &TForm1::Help1Click);
+    connect(About1, &QAction::triggered, this, &TForm1::About1Click);
 }
 
 void TForm1::setTitle(const QString& title)
@@ -483,6 +245,11 @@ void TForm1::LANIPL1Click()
     netEnv_->RequestLocalAddress([](const QString& address) { QGuiApplication::clipboard()->setText(address); });
 }
 
+void TForm1::Help1Click()
+{
+    ChatLogView::OpenExternal(QUrl(makerPage() + QStringLiteral("help_corvid.html")));
+}
+
 // ---- events ---------------------------------------------------------------
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -491,13 +258,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         Label3Click();
         return true;
     }
-    if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (watched == edPort && !edPortKeyPress(key->key(), key->text()))
-            return true;
-        if (watched == reInput && reInputKeyPress(key))
-            return true;
-    }
+    if (watched == reInput && event->type() == QEvent::KeyPress && reInputKeyPress(static_cast<QKeyEvent*>(event)))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -524,15 +286,15 @@ void TForm1::FormCreate()
     // The WAN address starts as the LAN address, which is looked up off the
     // UI thread; with UseUPnP the router search and the external-address
     // query follow it there.
-    netEnv_->FormCreate([this](const QString& lan) { statusPanels_[1]->setText(lan); },
-                        [this] { UpdateConnectionControls(); });
+    netEnv_->FormCreate([this](const QString& lan) { StatusPanels[1]->setText(lan); },
+                        [this] { controls_->UpdateConnectionControls(); });
 
-    statusPanels_[0]->setText(s.UserName);
+    StatusPanels[0]->setText(s.UserName);
 
     session_->recentPeers().convertOldEntries();
-    rebuildRecentMenu();
+    controls_->rebuildRecentMenu();
     if (!session_->recentPeers().entries().isEmpty())
-        RecentPeerClick(session_->recentPeers().entries().first());
+        controls_->RecentPeerClick(session_->recentPeers().entries().first());
 
     log_->setUserName(s.UserName);
     applyLogAppearance();
@@ -560,7 +322,7 @@ void TForm1::O1Click()
 void TForm1::applyOptions()
 {
     const AppSettings& s = settings_;
-    statusPanels_[0]->setText(s.UserName);
+    StatusPanels[0]->setText(s.UserName);
     session_->setUserName(s.UserName);
     log_->setUserName(s.UserName);
     applyLogAppearance();
@@ -573,11 +335,16 @@ void TForm1::showEvent(QShowEvent* event)
     if (shown_)
         return;
     shown_ = true;
+    FormShow();
+}
+
+void TForm1::FormShow()
+{
     Panel3->hide();
     // The log takes the space the input box leaves; later resizes keep the
     // input box's height (its stretch factor is 0).
-    const int logHeight = qMax(WB->minimumHeight(), splitter_->height() - splitter_->handleWidth() - inputHeight_);
-    splitter_->setSizes({logHeight, inputHeight_});
+    const int logHeight = qMax(WB->minimumHeight(), Splitter1->height() - Splitter1->handleWidth() - inputHeight_);
+    Splitter1->setSizes({logHeight, inputHeight_});
     if (settings_.VerCheck)
         netEnv_->StartVersionCheck();
 }
@@ -642,6 +409,11 @@ void TForm1::SendChatMessage(const QString& text)
     // The box is cleared when the message has gone out (chatSent); a
     // failure keeps the text for a retry.
     session_->SendChatMessage(text);
+}
+
+quint16 TForm1::listeningPort() const
+{
+    return controls_->listeningPort();
 }
 
 } // namespace corvid

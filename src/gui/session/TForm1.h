@@ -3,23 +3,15 @@
 #include "core/session/SessionController.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
+#include "gui/session/MainWindowLayout.h"
 
 #include <QMainWindow>
 #include <memory>
 
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QSplitter;
-class QStatusBar;
-class QTextEdit;
-class QToolButton;
-class QWidget;
-
 namespace corvid {
 
 class ChatLog;
-class ChatLogView;
+class ConnectionControls;
 class IniFile;
 class TForm3;
 class TForm2;
@@ -29,8 +21,11 @@ class TForm4;
 class WindowNotifications;
 
 // The main window: connection controls, chat log and input box. It forwards
-// the user's actions to the session controller and renders its state.
-class TForm1 : public QMainWindow {
+// the user's actions to the session controller and renders its state. It
+// owns the session, the log, the transfer side and the other windows; its
+// controls come from MainWindowLayout (inherited, so handlers name them
+// directly), and ConnectionControls drives the connection controls.
+class TForm1 : public QMainWindow, private MainWindowLayout {
     Q_OBJECT
 public:
     // settingsPath: the corvid.ini to read at creation and write at close.
@@ -50,17 +45,11 @@ public:
     TForm2& transferWindow() { return *form2_; }
 
     // Handlers named after their controls.
-    void btClientClick();
-    void btServerClick();
-    void connectFinished(SessionController::ConnectOutcome outcome);
-    void UpdateConnectionControls();
-    void edPortChange(const QString& text);
-    void AddRecentPeer(const QString& entry);
-    void RecentPeerClick(const QString& entry);
     void SendChatMessage(const QString& text);
     void WANIPW1Click();
     void LANIPL1Click();
     void btTransClick();
+    void Help1Click();
     void About1Click();
     void Label3Click();
     void O1Click();
@@ -71,7 +60,7 @@ public:
     // The transfer window's periodic list request.
     ListTimerSettings listTimer() const;
 
-    quint16 listeningPort() const { return listenPort_; }
+    quint16 listeningPort() const;
     QString wanAddress() const { return netEnv_->wanAddress(); }
     NetEnvControl& netEnv() { return *netEnv_; }
     TForm3* aboutBox() const { return about_; }
@@ -84,13 +73,12 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void buildLayout();
-    void buildMenus();
+    void connectControls();
     void FormCreate();
+    void FormShow();
     bool FormCloseQuery();
     void FormClose();
-    void rebuildRecentMenu();
-    bool edPortKeyPress(int key, const QString& text);
+    void FormDestroy();
     bool reInputKeyPress(QKeyEvent* event);
     void applyLogAppearance();
     void applyOptions();
@@ -105,27 +93,11 @@ private:
     std::unique_ptr<NetEnvControl> netEnv_;  // router requests and update checks
     std::unique_ptr<SessionController> session_;
     std::unique_ptr<WindowNotifications> notify_;  // reads settings_, listens to log_
+    std::unique_ptr<ConnectionControls> controls_;  // goes before the session it drives
     TForm4* options_ = nullptr;
-    quint16 listenPort_ = 6256;
     QString appTitle_ = QStringLiteral("Corvid");
     bool shown_ = false;
     int inputHeight_ = 80;
-
-    QToolButton* btClient = nullptr;
-    QToolButton* btServer = nullptr;
-    QToolButton* btTrans = nullptr;
-    QToolButton* btTools = nullptr;
-    QToolButton* btInfo = nullptr;
-    QToolButton* btMenu = nullptr;
-    QMenu* recentMenu_ = nullptr;
-    QLineEdit* edIP = nullptr;
-    QLineEdit* edPort = nullptr;
-    QWidget* Panel3 = nullptr;
-    QLabel* Label3 = nullptr;
-    ChatLogView* WB = nullptr;
-    QSplitter* splitter_ = nullptr;
-    QTextEdit* reInput = nullptr;
-    QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     TForm3* about_ = nullptr;
     // Last: the window goes before the transfer side, which joins its
     // workers before the session and the log go.

@@ -352,10 +352,15 @@ void QueueView::selectRows(const QList<int>& indexes)
 
 void QueueView::dragEnterEvent(QDragEnterEvent* event)
 {
-    event->acceptProposedAction();
+    ListView2DragOver(event);
 }
 
 void QueueView::dragMoveEvent(QDragMoveEvent* event)
+{
+    ListView2DragOver(event);
+}
+
+void QueueView::ListView2DragOver(QDragMoveEvent* event)
 {
     event->acceptProposedAction();
 }

@@ -47,6 +47,8 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // A drag over the queue is accepted, whatever is dragged.
+    void ListView2DragOver(QDragMoveEvent* event);
 
 private:
     // One item and what it shows, so that a pass over the queue compares

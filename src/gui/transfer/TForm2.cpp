@@ -25,51 +25,11 @@
 #include <QMimeData>
 #include <QSplitter>
 #include <QTimer>
-#include <QToolBar>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 #include <utility>
 
 namespace corvid {
-
-namespace {
-
-QToolButton* makeButton(QToolBar* bar, const char* objectName, const QString& caption, bool toggle)
-{
-    auto* b = new QToolButton(bar);
-    b->setObjectName(QString::fromLatin1(objectName));
-    b->setText(caption);
-    b->setAccessibleName(caption);
-    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    b->setCheckable(toggle);
-    b->setAutoRaise(true);  // flat
-    b->setFixedSize(75, 22);
-    bar->addWidget(b);
-    return b;
-}
-
-QToolBar* makeBar(QWidget* parent, const char* objectName)
-{
-    auto* bar = new QToolBar(parent);
-    bar->setObjectName(QString::fromLatin1(objectName));
-    bar->setMovable(false);
-    bar->setFloatable(false);
-    bar->setContentsMargins(0, 0, 0, 0);
-    return bar;
-}
-
-QAction* makeEntry(QMenu* menu, const char* objectName, const QString& caption, const QKeySequence& keys, int tag)
-{
-    auto* a = new QAction(caption, menu);
-    a->setObjectName(QString::fromLatin1(objectName));
-    a->setShortcut(keys);
-    a->setData(tag);
-    menu->addAction(a);
-    return a;
-}
-
-} // namespace
 
 TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
     : QWidget(parent, Qt::Window)
@@ -89,8 +49,8 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
     uiFont.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"), uiFont.family()});
     uiFont.setPointSize(9);
     setFont(uiFont);
-    buildLayout();
-    buildMenus();
+    setupUi(this, center_.receiveQueue(), center_.sendQueue());
+    connectControls();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -128,65 +88,8 @@ TForm2::~TForm2()
     center_.setListArrivalHandler({});
 }
 
-void TForm2::buildLayout()
+void TForm2::connectControls()
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    Splitter1 = new QSplitter(Qt::Vertical, this);
-    Splitter1->setObjectName(QStringLiteral("Splitter1"));
-    Splitter1->setHandleWidth(5);
-    Splitter1->setChildrenCollapsible(false);
-    layout->addWidget(Splitter1);
-
-    auto* upper = new QWidget(Splitter1);
-    upper->setObjectName(QStringLiteral("Panel1"));
-    upper->setMinimumHeight(1);
-    auto* upperLayout = new QVBoxLayout(upper);
-    upperLayout->setContentsMargins(0, 0, 0, 0);
-    upperLayout->setSpacing(0);
-    ToolBar1 = makeBar(upper, "ToolBar1");
-    btRecv = makeButton(ToolBar1, "btRecv", QStringLiteral("受信開始"), true);
-    btLV2FinClear = makeButton(ToolBar1, "btLV2FinClear", QStringLiteral("受信済クリア"), false);
-    btLV2AllClear = makeButton(ToolBar1, "btLV2AllClear", QStringLiteral("全てクリア"), false);
-    btInBox = makeButton(ToolBar1, "btInBox", QStringLiteral("受信フォルダ"), false);
-    btRecvList = makeButton(ToolBar1, "btRecvList", QStringLiteral("リスト受信"), false);
-    btWRecv = makeButton(ToolBar1, "btWRecv", QStringLiteral("優先受信"), true);
-    ListView2 = new QueueView(center_.receiveQueue(),
-                              {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QStringLiteral("DLサイズ"),
-                               QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
-                               QStringLiteral("受信フォルダ")},
-                              upper);
-    ListView2->setObjectName(QStringLiteral("ListView2"));
-    upperLayout->addWidget(ToolBar1);
-    upperLayout->addWidget(ListView2, 1);
-
-    auto* lower = new QWidget(Splitter1);
-    lower->setObjectName(QStringLiteral("Panel2"));
-    lower->setMinimumHeight(1);
-    auto* lowerLayout = new QVBoxLayout(lower);
-    lowerLayout->setContentsMargins(0, 0, 0, 0);
-    lowerLayout->setSpacing(0);
-    ToolBar2 = makeBar(lower, "ToolBar2");
-    btSend = makeButton(ToolBar2, "btSend", QStringLiteral("送信開始"), true);
-    btLV1FinClear = makeButton(ToolBar2, "btLV1FinClear", QStringLiteral("送信済クリア"), false);
-    btLV1AllClear = makeButton(ToolBar2, "btLV1AllClear", QStringLiteral("全てクリア"), false);
-    btAddFile = makeButton(ToolBar2, "btAddFile", QStringLiteral("ファイル追加"), false);
-    btSendList = makeButton(ToolBar2, "btSendList", QStringLiteral("リスト送信"), false);
-    ListView1 = new QueueView(center_.sendQueue(),
-                              {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QStringLiteral("ULサイズ"),
-                               QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
-                               QStringLiteral("送信ファイルのパス")},
-                              lower);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    lowerLayout->addWidget(ToolBar2);
-    lowerLayout->addWidget(ListView1, 1);
-
-    Splitter1->addWidget(upper);
-    Splitter1->addWidget(lower);
-    Splitter1->setStretchFactor(0, 1);
-    Splitter1->setStretchFactor(1, 0);
-
     connect(btRecv, &QToolButton::clicked, this, [this] { btRecvClick(); });
     connect(btWRecv, &QToolButton::clicked, this, &TForm2::btWRecvClick);
     connect(btSend, &QToolButton::clicked, this, [this] { btSendClick(); });
@@ -208,36 +111,11 @@ void TForm2::buildLayout()
                 AddLocalFile(p);
         });
     }
-}
 
-void TForm2::buildMenus()
-{
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    QAction* open1 = makeEntry(PopupMenu1, "Open1", QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), 3);
-    QAction* delete1 = makeEntry(PopupMenu1, "Delete1", QStringLiteral("削除(&D)"), QKeySequence(Qt::Key_Delete), 1);
-    QAction* n3 = PopupMenu1->addSeparator();
-    n3->setObjectName(QStringLiteral("N3"));
-    QAction* n2 = makeEntry(PopupMenu1, "N2", QStringLiteral("受信許可(&A)"), QKeySequence(Qt::CTRL | Qt::Key_A), 0);
-    QAction* n1 = makeEntry(PopupMenu1, "N1", QStringLiteral("受信拒否(&R)"), QKeySequence(Qt::CTRL | Qt::Key_R), 6);
-    PopupMenu2 = new QMenu(this);
-    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    QAction* open2 = makeEntry(PopupMenu2, "Open2", QStringLiteral("開く(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O), 4);
-    QAction* delete2 = makeEntry(PopupMenu2, "Delete2", QStringLiteral("削除(&D)"), QKeySequence(Qt::Key_Delete), 2);
-
-    for (QAction* a : {open1, delete1, open2, delete2})
+    for (QAction* a : {Open1, Delete1, Open2, Delete2})
         connect(a, &QAction::triggered, this, [this, a] { Delete1Click(a->data().toInt()); });
-    for (QAction* a : {n2, n1})
+    for (QAction* a : {N2, N1})
         connect(a, &QAction::triggered, this, [this, a] { N2Click(a->data().toInt()); });
-    // The shortcuts work in their own queue while the menu is closed.
-    for (QAction* a : {open1, delete1, n2, n1}) {
-        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        ListView2->addAction(a);
-    }
-    for (QAction* a : {open2, delete2}) {
-        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        ListView1->addAction(a);
-    }
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TForm2::PopupMenu1Popup);
     connect(PopupMenu2, &QMenu::aboutToShow, this, &TForm2::PopupMenu2Popup);
     // Enabled states are the popup's; with the menu closed the shortcuts
@@ -544,6 +422,11 @@ void TForm2::ListArrived()
 void TForm2::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    FormShow();
+}
+
+void TForm2::FormShow()
+{
     if (!shownOnce_) {
         shownOnce_ = true;
         applyLayoutState(state_);

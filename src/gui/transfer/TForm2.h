@@ -1,5 +1,6 @@
 #pragma once
 #include "core/settings/AppSettings.h"
+#include "gui/transfer/TransferWindowLayout.h"
 
 #include <QUrl>
 #include <QWidget>
@@ -8,12 +9,7 @@
 #include <functional>
 #include <memory>
 
-class QAction;
-class QMenu;
-class QSplitter;
 class QTimer;
-class QToolBar;
-class QToolButton;
 
 namespace corvid {
 
@@ -26,8 +22,10 @@ class TransferQueue;
 // The file-transfer window: the receive queue above, the send queue below,
 // each with its tool bar. It renders the transfer side's queues and turns
 // the user's clicks into its operations. Created hidden at start; closing
-// only hides it, and it never keeps the program running on its own.
-class TForm2 : public QWidget {
+// only hides it, and it never keeps the program running on its own. Its
+// controls come from TransferWindowLayout (inherited, so handlers name them
+// directly).
+class TForm2 : public QWidget, private TransferWindowLayout {
     Q_OBJECT
 public:
     using Opener = std::function<bool(const QUrl&)>;
@@ -91,8 +89,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void buildLayout();
-    void buildMenus();
+    void connectControls();
+    void FormShow();
     void ListView2Change();
     void ListView1Change();
     void PopupMenu1Popup();
@@ -109,24 +107,6 @@ private:
     TransferWindowState state_;
     bool shownOnce_ = false;
 
-    QToolBar* ToolBar1 = nullptr;
-    QToolBar* ToolBar2 = nullptr;
-    QToolButton* btRecv = nullptr;
-    QToolButton* btLV2FinClear = nullptr;
-    QToolButton* btLV2AllClear = nullptr;
-    QToolButton* btInBox = nullptr;
-    QToolButton* btRecvList = nullptr;
-    QToolButton* btWRecv = nullptr;
-    QToolButton* btSend = nullptr;
-    QToolButton* btLV1FinClear = nullptr;
-    QToolButton* btLV1AllClear = nullptr;
-    QToolButton* btAddFile = nullptr;
-    QToolButton* btSendList = nullptr;
-    QueueView* ListView2 = nullptr;
-    QueueView* ListView1 = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    QMenu* PopupMenu1 = nullptr;
-    QMenu* PopupMenu2 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* Timer2 = nullptr;
     QTimer* Timer3 = nullptr;
