@@ -1,6 +1,5 @@
 #include "core/netenv/AddressDiscovery.h"
 #include "core/netenv/LocalAddressLookup.h"
-#include "core/netenv/NetworkEnvironment.h"
 #include "core/protocol/DetachedLookup.h"
 #include "core/protocol/HostResolver.h"
 #include "core/session/UiHandOver.h"
@@ -17,14 +16,11 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 using corvid::AddressDiscovery;
 using corvid::DetachedLookup;
 using corvid::IHostResolver;
 using corvid::LocalAddressLookup;
-using corvid::NetworkEnvironment;
 using corvid::UiHandOver;
 using corvid::test::waitFor;
 using Clock = std::chrono::steady_clock;
@@ -177,36 +173,6 @@ TEST(LocalNames, TheUiThreadGetsTheAddressWithoutWaitingForIt)
     lookup.request([&](const QString& a) { address = a; });
     ASSERT_TRUE(waitFor([&] { return address != QStringLiteral("none yet"); }));
     EXPECT_EQ(address, resolverFirstAddress());
-}
-
-TEST(NetworkEnvironment, WanAddressIsSharedSafely)
-{
-    NetworkEnvironment::setWanAddress(QStringLiteral("203.0.113.5"));
-    EXPECT_EQ(NetworkEnvironment::wanAddress(), QStringLiteral("203.0.113.5"));
-
-    const QString a = QStringLiteral("192.168.0.10");
-    const QString b = QString();
-    std::atomic<bool> bad{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 2000; ++i) {
-                if (t == 0) {
-                    // Fresh texts, so readers may hold the last reference.
-                    NetworkEnvironment::setWanAddress(i % 2 ? QString(a.data(), a.size()) : b);
-                } else {
-                    const QString v = NetworkEnvironment::wanAddress();
-                    if (v != a && v != b && v != QStringLiteral("203.0.113.5"))
-                        bad = true;
-                }
-            }
-        });
-    }
-    for (std::thread& th : threads)
-        th.join();
-    EXPECT_FALSE(bad);
-    NetworkEnvironment::setWanAddress(QString());
-    EXPECT_TRUE(NetworkEnvironment::wanAddress().isEmpty());
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "core/netenv/NetEnvControl.h"
-#include "core/netenv/NetworkEnvironment.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
 #include "core/session/UiHandOver.h"
@@ -88,7 +87,6 @@ TEST(NetEnvControl, FailedSearchLogsFirstSwitchesUPnPOffAndKeepsOrder)
     EXPECT_EQ(lines[4], "バージョンチェック終了");
     EXPECT_FALSE(e.settings.UseUPnP);
     EXPECT_FALSE(e.net->upnpReady());
-    EXPECT_FALSE(NetworkEnvironment::upnpReady());
     EXPECT_EQ(e.net->wanAddress(), "192.168.0.20");
     IniFile ini(e.iniPath());
     EXPECT_FALSE(ini.readBool(QStringLiteral("Option"), QStringLiteral("UseUPnP"), true));

@@ -13,10 +13,7 @@ LocalAddressLookup::LocalAddressLookup(UiHandOver& ui, int limitMs, std::shared_
 
 LocalAddressLookup::~LocalAddressLookup()
 {
-    alive_.reset();
-    cancel_ = true;
-    if (thread_.joinable())
-        thread_.join();
+    threads_.stopAll();
 }
 
 void LocalAddressLookup::request(std::function<void(const QString&)> done)
@@ -26,11 +23,9 @@ void LocalAddressLookup::request(std::function<void(const QString&)> done)
     if (running_)
         return;
     running_ = true;
-    // The last lookup has handed its answer over already; its thread is
-    // at most on its way out.
-    if (thread_.joinable())
-        thread_.join();
-    thread_ = std::thread([this] { run(); });
+    // The last lookup has handed its answer over already; the owner joins
+    // its thread, at most on its way out.
+    threads_.start([this] { run(); }, [this] { cancel_ = true; });
 }
 
 void LocalAddressLookup::run()
@@ -44,7 +39,7 @@ void LocalAddressLookup::run()
     }
     if (cancel_)
         return;
-    ui_.post(token_, [waiting = std::move(waiting), address] {
+    ui_.post(threads_.token(), [waiting = std::move(waiting), address] {
         for (const auto& done : waiting)
             if (done)
                 done(address);

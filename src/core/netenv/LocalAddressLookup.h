@@ -1,4 +1,5 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/netenv/AddressDiscovery.h"
 
 #include <QString>
@@ -6,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace corvid {
@@ -36,13 +36,11 @@ private:
     UiHandOver& ui_;
     const int limitMs_;
     const std::shared_ptr<IHostResolver> resolver_;
-    std::shared_ptr<void> alive_ = std::make_shared<int>(0);  // UI thread only
-    const std::weak_ptr<void> token_ = alive_;  // what the lookup thread reads
     std::atomic<bool> cancel_{false};
     std::mutex mutex_;  // guards the two below
     std::vector<std::function<void(const QString&)>> waiting_;
     bool running_ = false;
-    std::thread thread_;  // UI thread only
+    ThreadOwner threads_;  // its token drops answers once this is going
 };
 
 } // namespace corvid

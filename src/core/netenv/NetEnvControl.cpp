@@ -2,7 +2,7 @@
 
 #include "BuildConfig.h"
 #include "core/netenv/AddressDiscovery.h"
-#include "core/netenv/NetworkEnvironment.h"
+#include "core/netenv/NetEnvTexts.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
 
@@ -30,93 +30,53 @@ NetEnvControl::NetEnvControl(AppSettings& settings, QString settingsPath, ILogSi
 
 NetEnvControl::~NetEnvControl()
 {
-    *alive_ = false;
     lookupCancel_ = true;
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-        jobs_.clear();
-        // A search or query has nothing worth waiting for; a mapping request
-        // runs to its end so that a mapping it made is known and removed.
-        if (runningCancellable_ && upnp_)
-            upnp_->cancel();
-    }
-    cv_.notify_all();
-    if (worker_.joinable())
-        worker_.join();
+    // A search or query has nothing worth waiting for; a mapping request
+    // runs to its end so that a mapping it made is known.
+    worker_.stopAll();
+    // Removes a mapping in force; the worker is joined, so its calls are
+    // over.
+    upnp_.reset();
     checks_.reset();
 }
 
-void NetEnvControl::enqueue(Job job)
+void NetEnvControl::enqueue(bool cancellable, Work work)
 {
     ++outstanding_;
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.push_back(std::move(job));
-        if (!worker_.joinable())
-            worker_ = std::thread([this] { workerLoop(); });
-    }
-    cv_.notify_all();
-}
-
-void NetEnvControl::workerLoop()
-{
-    for (;;) {
-        Job job;
-        {
-            std::unique_lock lock(mutex_);
-            cv_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
-            if (stop_)
-                break;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-            runningCancellable_ = job.cancellable;
-            if (upnp_)
-                upnp_->resetCancel();
-        }
-        std::function<void()> step = job.work();
-        {
-            std::lock_guard lock(mutex_);
-            runningCancellable_ = false;
-        }
-        finishOnUi(std::move(step));
-    }
-    // Removes a mapping in force, here rather than on the UI thread.
-    upnp_.reset();
-}
-
-void NetEnvControl::finishOnUi(std::function<void()> step)
-{
-    std::shared_ptr<bool> alive = alive_;
-    ui_.post([this, alive, step = std::move(step)] {
-        if (!*alive)
-            return;
-        --outstanding_;
-        if (step)
-            step();
-    });
+    ThreadOwner::Job stop;
+    // upnp_ is set before any cancellable job is queued and lives until
+    // the worker is joined.
+    if (cancellable && upnp_)
+        stop = [upnp = upnp_.get()] { upnp->cancel(); };
+    worker_.queue(
+        [this, work = std::move(work)] {
+            std::function<void()> step = work();
+            ui_.post(worker_.token(), [this, step = std::move(step)] {
+                --outstanding_;
+                if (step)
+                    step();
+            });
+        },
+        std::move(stop));
 }
 
 void NetEnvControl::FormCreate(const QString& lanAddress, std::function<void()> searchOver)
 {
     wan_ = lanAddress;
-    NetworkEnvironment::setWanAddress(wan_);
     startSearch(std::move(searchOver));
 }
 
 void NetEnvControl::FormCreate(std::function<void(const QString&)> lanFound, std::function<void()> searchOver)
 {
     // First on the worker, so that a router's answer always comes after it.
-    enqueue({false, [this, lanFound = std::move(lanFound)]() -> std::function<void()> {
-                 const QString lan = AddressDiscovery::GetLocalAddress(AddressDiscovery::kLookupLimitMs,
-                                                                       &lookupCancel_);
-                 return [this, lan, lanFound] {
-                     wan_ = lan;
-                     NetworkEnvironment::setWanAddress(lan);
-                     if (lanFound)
-                         lanFound(lan);
-                 };
-             }});
+    enqueue(false, [this, lanFound = std::move(lanFound)]() -> std::function<void()> {
+        const QString lan = AddressDiscovery::GetLocalAddress(AddressDiscovery::kLookupLimitMs, &lookupCancel_);
+        return [this, lan, lanFound] {
+            wan_ = lan;
+            if (lanFound)
+                lanFound(lan);
+        };
+    });
     startSearch(std::move(searchOver));
 }
 
@@ -135,30 +95,26 @@ void NetEnvControl::startSearch(std::function<void()> searchOver)
     discovering_ = true;
     searchOver_ = std::move(searchOver);
     upnp_ = std::make_unique<TUPnPData>(config_.ssdp, config_.limits);
-    enqueue({true, [this]() -> std::function<void()> {
-                 found_ = upnp_->Discover();
-                 const bool found = found_;
-                 return [this, found] { searchDone(found); };
-             }});
-    enqueue({true, [this]() -> std::function<void()> {
-                 if (!found_)
-                     return {};
-                 const QString address = upnp_->GetExternalIPAddress();
-                 return [this, address] {
-                     wan_ = address;
-                     NetworkEnvironment::setWanAddress(address);
-                 };
-             }});
+    enqueue(true, [this]() -> std::function<void()> {
+        found_ = upnp_->Discover();
+        const bool found = found_;
+        return [this, found] { searchDone(found); };
+    });
+    enqueue(true, [this]() -> std::function<void()> {
+        if (!found_)
+            return {};
+        const QString address = upnp_->GetExternalIPAddress();
+        return [this, address] { wan_ = address; };
+    });
 }
 
 void NetEnvControl::searchDone(bool found)
 {
     discovering_ = false;
     ready_ = found;
-    NetworkEnvironment::setUPnPReady(found);
     if (!found) {
         settings_.UseUPnP = false;
-        log_.AddLogLine(QStringLiteral("UPnP検出失敗"), LineSys);
+        log_.AddLogLine(NetEnvTexts::SearchFailed(), LineSys);
         IniFile ini(settingsPath_);
         QString error;
         // Unwritten, the next start searches again; the user should know why.
@@ -177,20 +133,20 @@ void NetEnvControl::ServerStarted(quint16 port, std::function<void()> then)
         AfterPending(std::move(then));
         return;
     }
-    enqueue({false, [this, port, then = std::move(then)]() -> std::function<void()> {
-                 bool ok = true;
-                 if (found_)
-                     ok = upnp_->AddPortMapping(port, port, QStringLiteral("TCP"),
-                                                AddressDiscovery::GetLocalAddress(AddressDiscovery::kLookupLimitMs,
-                                                                                  &lookupCancel_),
-                                                QStringLiteral("Corvid"));
-                 return [this, ok, then] {
-                     if (!ok)
-                         log_.AddLogLine(QStringLiteral("ポートマッピング追加失敗"), LineSys);
-                     if (then)
-                         then();
-                 };
-             }});
+    enqueue(false, [this, port, then = std::move(then)]() -> std::function<void()> {
+        bool ok = true;
+        if (found_)
+            ok = upnp_->AddPortMapping(port, port, QStringLiteral("TCP"),
+                                       AddressDiscovery::GetLocalAddress(AddressDiscovery::kLookupLimitMs,
+                                                                         &lookupCancel_),
+                                       QStringLiteral("Corvid"));
+        return [this, ok, then] {
+            if (!ok)
+                log_.AddLogLine(NetEnvTexts::MappingFailed(), LineSys);
+            if (then)
+                then();
+        };
+    });
 }
 
 void NetEnvControl::AfterPending(std::function<void()> step)
@@ -200,7 +156,7 @@ void NetEnvControl::AfterPending(std::function<void()> step)
             step();
         return;
     }
-    enqueue({false, [step = std::move(step)]() -> std::function<void()> { return step; }});
+    enqueue(false, [step = std::move(step)]() -> std::function<void()> { return step; });
 }
 
 void NetEnvControl::StartVersionCheck()

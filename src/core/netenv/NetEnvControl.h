@@ -1,16 +1,14 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/netenv/LocalAddressLookup.h"
 #include "core/netenv/TUPnPData.h"
 #include "core/session/UiHandOver.h"
 #include "core/netenv/VersionCheckRunner.h"
 #include "core/session/ILogSink.h"
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace corvid {
 
@@ -70,17 +68,12 @@ public:
     // Starts an update check; during the router search it waits for the
     // search's outcome, whose line comes first.
     void StartVersionCheck();
-    VersionCheckRunner& versionChecks() { return *checks_; }
 
 private:
-    struct Job {
-        bool cancellable = false;
-        // Runs on the worker; gives the step for the UI thread.
-        std::function<std::function<void()>()> work;
-    };
-    void enqueue(Job job);
-    void workerLoop();
-    void finishOnUi(std::function<void()> step);
+    // `work` runs on the worker and gives the step for the UI thread. A
+    // cancellable job (a search, a query) is cut short when this closes.
+    using Work = std::function<std::function<void()>()>;
+    void enqueue(bool cancellable, Work work);
     void searchDone(bool found);
     void startSearch(std::function<void()> searchOver);
 
@@ -92,7 +85,6 @@ private:
     std::unique_ptr<VersionCheckRunner> checks_;
     LocalAddressLookup lanLookup_;
     std::atomic<bool> lookupCancel_{false};  // ends the worker's own address lookups
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // UI thread only
     QString wan_;
@@ -102,16 +94,14 @@ private:
     int deferredChecks_ = 0;
     std::function<void()> searchOver_;
 
-    // worker thread only (created before it starts, destroyed by it)
+    // Made before the first job that uses it; the worker's alone until the
+    // worker is joined.
     std::unique_ptr<TUPnPData> upnp_;
-    bool found_ = false;
+    bool found_ = false;  // worker only
 
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<Job> jobs_;
-    bool stop_ = false;
-    bool runningCancellable_ = false;
-    std::thread worker_;
+    // The serial worker for router requests; its token drops their UI
+    // steps once this is going.
+    ThreadOwner worker_;
 };
 
 } // namespace corvid

@@ -39,10 +39,9 @@ public:
                         const QString& description);
     bool DeletePortMapping(int externalPort, const QString& protocol);
 
-    // Any thread: the call in progress fails soon; later calls run again
-    // after resetCancel() on the calling thread.
+    // Any thread: the call in progress and every later one fail soon (the
+    // destructor still removes a mapping).
     void cancel() { cancel_.cancel(); }
-    void resetCancel() { cancel_.reset(); }
 
     // Lookups over received lines, also used by the update check.
     static QString GetHeaderValue(const QString& name, const QStringList& lines);

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "core/base/TextLines.h"
+#include "core/netenv/NetEnvTexts.h"
 #include "core/netenv/TUPnPData.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/settings/Conversions.h"
@@ -82,8 +83,7 @@ QString UpdateCheck::VersionFileValue(const QList<QByteArray>& lines, const QStr
     return QString();
 }
 
-QString UpdateCheck::Evaluate(const QList<QByteArray>& lines, const QString& ownVersion, const QString& makerUrl,
-                              QString& downloadLink)
+QString UpdateCheck::Evaluate(const QList<QByteArray>& lines, const QString& ownVersion, const QString& makerUrl)
 {
     const auto webAddress = [](const QString& a) {
         return a.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
@@ -92,7 +92,7 @@ QString UpdateCheck::Evaluate(const QList<QByteArray>& lines, const QString& own
     const QString url = VersionFileValue(lines, QStringLiteral("URL"));
     // The file comes over plain HTTP: only a web address is taken as the
     // link, anything else falls back to the maker's page.
-    downloadLink = webAddress(url) ? url : makerUrl;
+    const QString downloadLink = webAddress(url) ? url : makerUrl;
     const QString version = VersionFileValue(lines, QStringLiteral("Version"));
     if (version.isEmpty() || version == ownVersion)
         return QString();
@@ -111,15 +111,16 @@ QString UpdateCheck::LinkLine(const QString& link)
         .replace(QLatin1Char('"'), QLatin1String("&quot;"))
         .replace(QLatin1Char('<'), QLatin1String("&lt;"))
         .replace(QLatin1Char('>'), QLatin1String("&gt;"));
-    return QStringLiteral("<a href=\"") + safe + QStringLiteral("\">最新バージョンが利用できます</a>");
+    return QStringLiteral("<a href=\"") + safe + QStringLiteral("\">") + NetEnvTexts::NewerVersion()
+           + QStringLiteral("</a>");
 }
 
 QString UpdateCheck::VersionCheckResultLine(int code)
 {
     if (code == RcVersionChecked)
-        return QStringLiteral("バージョンチェック終了");
+        return NetEnvTexts::VersionChecked();
     if (code == RcVersionCheckFailed)
-        return QStringLiteral("バージョンチェック失敗");
+        return NetEnvTexts::VersionCheckFailed();
     return QString();
 }
 

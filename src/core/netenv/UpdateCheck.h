@@ -49,11 +49,10 @@ public:
     // The first value of `name` (any case) in the version file; the value
     // is everything after the line's first "=".
     static QString VersionFileValue(const QList<QByteArray>& lines, const QString& name);
-    // UI side: sets `downloadLink` (the file's URL, else makerUrl) and
-    // gives the link line when the file's Version differs from
-    // ownVersion and the link is a web address, else empty text.
-    static QString Evaluate(const QList<QByteArray>& lines, const QString& ownVersion, const QString& makerUrl,
-                            QString& downloadLink);
+    // UI side: the link line when the file's Version differs from
+    // ownVersion and the download link (the file's URL, else makerUrl) is a
+    // web address, else empty text.
+    static QString Evaluate(const QList<QByteArray>& lines, const QString& ownVersion, const QString& makerUrl);
     static QString LinkLine(const QString& link);
     // The log line for the worker's result code 11 or 12 (empty for any
     // other code), as the transfer event table gives it.

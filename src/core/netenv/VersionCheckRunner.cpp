@@ -1,8 +1,9 @@
 #include "core/netenv/VersionCheckRunner.h"
 
-#include "core/netenv/NetworkEnvironment.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/settings/VersionReader.h"
+
+#include <memory>
 
 namespace corvid {
 
@@ -10,70 +11,22 @@ VersionCheckRunner::VersionCheckRunner(Config config, ILogSink& log, UiHandOver&
     : config_(std::move(config))
     , log_(log)
     , ui_(ui)
-    , report_([this](int code, const QString& name) {
-        const QString line = UpdateCheck::VersionCheckResultLine(code);
-        if (!line.isEmpty())
-            log_.AddLogLine(line + name, LineSys);
-    })
 {
 }
 
 VersionCheckRunner::~VersionCheckRunner()
 {
-    std::list<std::unique_ptr<Check>> checks;
-    {
-        std::lock_guard lock(mutex_);
-        checks.swap(checks_);
-    }
-    for (auto& c : checks)
-        c->cancel.cancel();
-    for (auto& c : checks)
-        if (c->thread.joinable())
-            c->thread.join();
-}
-
-int VersionCheckRunner::running() const
-{
-    std::lock_guard lock(mutex_);
-    int n = 0;
-    for (const auto& c : checks_)
-        n += c->done ? 0 : 1;
-    return n;
-}
-
-void VersionCheckRunner::reap()
-{
-    std::list<std::unique_ptr<Check>> ended;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto it = checks_.begin(); it != checks_.end();) {
-            if ((*it)->done) {
-                ended.push_back(std::move(*it));
-                it = checks_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& c : ended)
-        c->thread.join();  // done: the thread is leaving
+    threads_.stopAll();
 }
 
 void VersionCheckRunner::StartVersionCheck()
 {
-    reap();
-    auto check = std::make_unique<Check>();
-    Check& c = *check;
-    {
-        std::lock_guard lock(mutex_);
-        checks_.push_back(std::move(check));
-        c.thread = std::thread([this, &c] { run(c); });
-    }
+    auto cancel = std::make_shared<NetCancel>();
+    threads_.start([this, cancel] { run(*cancel); }, [cancel] { cancel->cancel(); });
 }
 
 void VersionCheckRunner::Evaluate(const QList<QByteArray>& lines)
 {
-    QString own;
     VersionReader reader;
     const VersionReader::Result version = reader.creationError().isEmpty()
                                               ? reader.Query(QStringLiteral("FileVersion"))
@@ -81,33 +34,27 @@ void VersionCheckRunner::Evaluate(const QList<QByteArray>& lines)
     if (!version.ok()) {
         // Without our own version nothing can be compared; say why.
         log_.AddLogLine(version.error.toHtmlEscaped(), LineSys);
-        QString link;
-        UpdateCheck::Evaluate(lines, QString(), config_.makerUrl, link);
-        NetworkEnvironment::setDownloadLink(link);
         return;
     }
-    QString link;
-    const QString line = UpdateCheck::Evaluate(lines, version.text, config_.makerUrl, link);
-    NetworkEnvironment::setDownloadLink(link);
+    const QString line = UpdateCheck::Evaluate(lines, version.text, config_.makerUrl);
     if (!line.isEmpty())
         log_.AddLogLine(line, LineSys);
 }
 
-void VersionCheckRunner::run(Check& check)
+void VersionCheckRunner::run(NetCancel& cancel)
 {
     QList<QByteArray> lines;
-    const std::optional<int> code = UpdateCheck::FetchVersionFile(config_.host, lines, &check.cancel, config_.limits);
-    if (code) {
-        // A cancelled check gives up its wait, so the owner can join it
-        // from the UI thread.
-        const auto cancelled = [&check] { return check.cancel.cancelled(); };
-        bool go = true;
-        if (*code == RcVersionChecked)
-            go = ui_.runAndWait([&] { Evaluate(lines); }, cancelled);
-        if (go)
-            ui_.runAndWait([&] { report_(*code, QString()); }, cancelled);
-    }
-    check.done = true;
+    const std::optional<int> code = UpdateCheck::FetchVersionFile(config_.host, lines, &cancel, config_.limits);
+    if (!code)
+        return;
+    // A cancelled check gives up its wait, so the owner can join it from
+    // the UI thread.
+    const auto cancelled = [&cancel] { return cancel.cancelled(); };
+    bool go = true;
+    if (*code == RcVersionChecked)
+        go = ui_.runAndWait([&] { Evaluate(lines); }, cancelled);
+    if (go)
+        ui_.runAndWait([&] { log_.AddLogLine(UpdateCheck::VersionCheckResultLine(*code), LineSys); }, cancelled);
 }
 
 } // namespace corvid

@@ -1,15 +1,9 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/netenv/NetCancel.h"
 #include "core/session/UiHandOver.h"
 #include "core/netenv/UpdateCheck.h"
 #include "core/session/ILogSink.h"
-
-#include <atomic>
-#include <functional>
-#include <list>
-#include <memory>
-#include <mutex>
-#include <thread>
 
 namespace corvid {
 
@@ -24,39 +18,26 @@ public:
         QString makerUrl;
         ReplyLimits limits;
     };
-    // UI thread: where a result code goes; the default logs
-    // UpdateCheck::VersionCheckResultLine as a system line.
-    using Report = std::function<void(int code, const QString& name)>;
 
     VersionCheckRunner(Config config, ILogSink& log, UiHandOver& ui);
     ~VersionCheckRunner();
     VersionCheckRunner(const VersionCheckRunner&) = delete;
     VersionCheckRunner& operator=(const VersionCheckRunner&) = delete;
 
-    void setReport(Report report) { report_ = std::move(report); }
-    // UI thread: the evaluation of a fetched version file (link line,
-    // download link); public so that a worker of another kind can run it.
-    void Evaluate(const QList<QByteArray>& lines);
     // UI thread. Starts one check.
     void StartVersionCheck();
     // Checks whose thread has not ended yet.
-    int running() const;
+    int running() const { return threads_.running(); }
 
 private:
-    struct Check {
-        std::thread thread;
-        NetCancel cancel;
-        std::atomic<bool> done{false};
-    };
-    void run(Check& check);
-    void reap();
+    void run(NetCancel& cancel);
+    // UI thread: the link line of a fetched version file, when any.
+    void Evaluate(const QList<QByteArray>& lines);
 
     Config config_;
     ILogSink& log_;
     UiHandOver& ui_;
-    Report report_;
-    mutable std::mutex mutex_;
-    std::list<std::unique_ptr<Check>> checks_;
+    ThreadOwner threads_;
 };
 
 } // namespace corvid

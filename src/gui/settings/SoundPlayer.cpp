@@ -1,59 +1,21 @@
 #include "gui/settings/SoundPlayer.h"
 
-#include "core/settings/SoundFileCache.h"
-
 #include "core/session/UiHandOver.h"
 
 #include <QSoundEffect>
 #include <QUrl>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 
 namespace corvid {
-
-// The loader: one thread, a locked queue of files to copy.
-struct SoundPlayer::Loader {
-    struct Job {
-        SoundSlot slot;
-        quint64 ticket;
-        QString path;
-    };
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::deque<Job> jobs;
-    bool stop = false;
-    bool finished = false;
-    SoundFileCache cache;  // loader thread only
-    std::thread thread;
-};
 
 SoundPlayer::SoundPlayer(UiHandOver& ui, QObject* parent)
     : QObject(parent)
     , ui_(ui)
-    , loader_(std::make_shared<Loader>())
 {
 }
 
 SoundPlayer::~SoundPlayer()
 {
-    Loader& l = *loader_;
-    if (!l.thread.joinable())
-        return;
-    std::unique_lock lock(l.mutex);
-    l.stop = true;
-    l.jobs.clear();
-    l.cv.notify_all();
-    if (l.cv.wait_for(lock, std::chrono::milliseconds(kStopWaitMs), [&] { return l.finished; })) {
-        lock.unlock();
-        l.thread.join();
-    } else {
-        // Stuck reading a file that never answers: the thread owns a share
-        // of its state and touches nothing else, so it is let go.
-        lock.unlock();
-        l.thread.detach();
-    }
+    loader_.stopAll();
 }
 
 void SoundPlayer::PlaySoundFile(SoundSlot slot, const QString& path)
@@ -66,36 +28,13 @@ void SoundPlayer::PlaySoundFile(SoundSlot slot, const QString& path)
         if (e)
             e->stop();
     }
-    const int i = static_cast<int>(slot);
-    const quint64 ticket = ++tickets_[i];
-    std::shared_ptr<Loader> loader = loader_;
-    std::lock_guard lock(loader->mutex);
-    loader->jobs.push_back({slot, ticket, path});
-    loader->cv.notify_one();
+    const quint64 ticket = ++tickets_[static_cast<int>(slot)];
     // Started with the first sound: windows whose sounds stay off run no
     // loader.
-    if (loader->thread.joinable())
-        return;
-    UiHandOver* ui = &ui_;
-    std::weak_ptr<void> alive = alive_;
-    loader->thread = std::thread([loader, ui, alive, this] {
-        std::unique_lock l(loader->mutex);
-        for (;;) {
-            loader->cv.wait(l, [&] { return loader->stop || !loader->jobs.empty(); });
-            if (loader->stop)
-                break;
-            const Loader::Job job = loader->jobs.front();
-            loader->jobs.pop_front();
-            l.unlock();
-            const QString copy = loader->cache.localCopy(job.path);
-            l.lock();
-            if (loader->stop)
-                break;
-            // `this` is used on the UI thread only, and only while alive.
-            ui->post(alive, [this, job, copy] { startCopy(job.slot, job.ticket, copy); });
-        }
-        loader->finished = true;
-        loader->cv.notify_all();
+    loader_.queue([this, slot, ticket, path] {
+        const QString copy = cache_.localCopy(path);
+        // `this` is used on the UI thread only, and only while alive.
+        ui_.post(loader_.token(), [this, slot, ticket, copy] { startCopy(slot, ticket, copy); });
     });
 }
 

@@ -1,10 +1,11 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/settings/ISoundPlayer.h"
+#include "core/settings/SoundFileCache.h"
 
 #include <QObject>
 #include <QString>
 #include <array>
-#include <memory>
 
 class QSoundEffect;
 
@@ -19,11 +20,9 @@ class UiHandOver;
 class SoundPlayer : public QObject, public ISoundPlayer {
     Q_OBJECT
 public:
-    // Longest wait at destruction for a loader stuck in a read.
-    static constexpr int kStopWaitMs = 2000;
-
     // Results of the loader come back through `ui`, which must outlive this.
     explicit SoundPlayer(UiHandOver& ui, QObject* parent = nullptr);
+    // Drops files not yet read and joins the loader.
     ~SoundPlayer() override;
 
     void PlaySoundFile(SoundSlot slot, const QString& path) override;
@@ -41,7 +40,6 @@ signals:
     void settled();
 
 private:
-    struct Loader;
     void startCopy(SoundSlot slot, quint64 ticket, const QString& copy);
 
     std::array<QSoundEffect*, 3> effects_{}; // children of this object
@@ -49,10 +47,10 @@ private:
     int requested_ = 0;
     int refused_ = 0;
     UiHandOver& ui_;
-    // Shared with the loader thread, which may outlive this object when it
-    // is stuck in a read at exit; it then touches only this state.
-    std::shared_ptr<Loader> loader_;
-    std::shared_ptr<void> alive_ = std::make_shared<int>(0);  // results run only while this lives
+    SoundFileCache cache_;  // loader thread only
+    // The loader: files are copied one after another on its one thread,
+    // made with the first sound. Its token drops results once this is going.
+    ThreadOwner loader_;
 };
 
 } // namespace corvid
