@@ -188,7 +188,7 @@ TEST(NetEnvWindow, AboutBoxShowsVersionAndNameAndItsLinkOpensTheMakersPage)
     ASSERT_TRUE(box->isVisible());
     EXPECT_FALSE(box->isModal());
     EXPECT_EQ(box->windowTitle(), "バージョン情報");
-    EXPECT_EQ(box->size(), QSize(315, 91));
+    EXPECT_EQ(box->size(), QSize(315, 109));
     EXPECT_EQ(box->findChild<QLabel*>("VersionLabel")->text(), CORVID_VERSION_STRING);
     EXPECT_EQ(box->findChild<QLabel*>("NameLabel")->text(), QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     QLabel* link = box->findChild<QLabel*>("LinkLabel");

@@ -14,8 +14,30 @@ void RecentPeers::AddRecentPeer(const QString& entry)
         entries_.removeLast();
 }
 
+QString RecentPeers::FormatEntry(const QString& host, quint16 port, const QString& name)
+{
+    QString address = host;
+    if (address.contains(QLatin1Char(':'))) {
+        if (address.startsWith(QLatin1Char('[')) && address.endsWith(QLatin1Char(']')))
+            address = address.mid(1, address.size() - 2);
+        address = QLatin1Char('[') + address + QLatin1Char(']');
+    }
+    return address + QLatin1Char(':') + QString::number(port) + QLatin1Char(' ') + name;
+}
+
 void RecentPeers::SplitEntry(const QString& entry, QString& host, QString& port)
 {
+    const qsizetype firstBlank = entry.indexOf(QLatin1Char(' '));
+    if (entry.startsWith(QLatin1Char('['))) {
+        const qsizetype close = entry.indexOf(QLatin1Char(']'));
+        // A "]" only in the name is no bracketed address.
+        if (close > 0 && (firstBlank < 0 || close < firstBlank)) {
+            host = entry.mid(1, close - 1);
+            const bool hasPort = entry.mid(close + 1, 1) == QLatin1String(":");
+            port = hasPort && firstBlank >= 0 ? entry.mid(close + 2, firstBlank - close - 2) : QString();
+            return;
+        }
+    }
     const qsizetype colon = entry.indexOf(QLatin1Char(':'));
     if (colon < 0) {
         host = entry;

@@ -1,6 +1,7 @@
 #include "core/settings/AppSettings.h"
 
 #include "core/settings/IniFile.h"
+#include "core/settings/SettingsLocation.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,8 +105,8 @@ void writeBounds(KeyWriter& w, const QString& section, const WindowBounds& b)
 
 } // namespace
 
-AppSettings::AppSettings(const QString& exeDir)
-    : RecvDir(withSlash(exeDir))
+AppSettings::AppSettings(const QString& recvDir)
+    : RecvDir(withSlash(recvDir))
 {
     publish();
 }
@@ -117,7 +118,12 @@ QString AppSettings::executableDir()
 
 QString AppSettings::defaultFilePath()
 {
-    return executableDir() + QLatin1String(FileName);
+    return SettingsLocation::forThisProgram().settingsFile();
+}
+
+QString AppSettings::defaultRecvDir()
+{
+    return SettingsLocation::forThisProgram().receiveFolder();
 }
 
 int AppSettings::chunkSizeFor(qint32 bufSizeKb)
@@ -147,9 +153,9 @@ int AppSettings::intervalMsFor(qint32 checkMin)
     return static_cast<int>(ms);
 }
 
-void AppSettings::loadAtStart(const IniFile& ini, const QString& hostName, const QString& exeDir)
+void AppSettings::loadAtStart(const IniFile& ini, const QString& hostName, const QString& recvDir)
 {
-    const AppSettings d(exeDir);
+    const AppSettings d(recvDir);
 
     Alpha = ini.readBool(kOption, QStringLiteral("Alpha"), d.Alpha);
     AlphaValue = ini.readInteger(kOption, QStringLiteral("AlphaValue"), d.AlphaValue);

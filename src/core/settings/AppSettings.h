@@ -1,5 +1,6 @@
 #pragma once
 #include "core/settings/Conversions.h"
+#include "core/settings/SettingsLocation.h"
 #include "core/settings/SettingsSnapshot.h"
 
 #include <QString>
@@ -47,19 +48,23 @@ struct ListTimerSettings {
 // through shared(), which the GUI thread refreshes with publish().
 class AppSettings {
 public:
-    static constexpr const char* FileName = "corvid.ini";
+    static constexpr const char* FileName = SettingsLocation::FileName;
 
-    // Catalogue defaults; UserName stays empty and RecvDir is `exeDir` until
+    // Catalogue defaults; UserName stays empty and RecvDir is `recvDir` until
     // loadAtStart supplies the machine's values.
-    explicit AppSettings(const QString& exeDir = QString());
+    explicit AppSettings(const QString& recvDir = QString());
 
-    // The executable's folder with a trailing "/", and the settings file in it.
+    // The executable's folder with a trailing "/".
     static QString executableDir();
+    // The running program's settings file and default receive folder, as
+    // SettingsLocation places them (beside the executable when that folder
+    // is writable, else in the user's configuration and download folders).
     static QString defaultFilePath();
+    static QString defaultRecvDir();
 
     // [Option], [Transfer] (but CheckTimer/CheckMin), [Message] and [Sound].
-    // `hostName` is the default UserName, `exeDir` the default RecvDir.
-    void loadAtStart(const IniFile& ini, const QString& hostName, const QString& exeDir);
+    // `hostName` is the default UserName, `recvDir` the default RecvDir.
+    void loadAtStart(const IniFile& ini, const QString& hostName, const QString& recvDir);
     // Every key the options dialog owns, in the dialog's order; stops at the
     // first key that cannot be written and reports it through `error`.
     bool saveOptions(IniFile& ini, const ListTimerSettings& timer, QString* error = nullptr) const;

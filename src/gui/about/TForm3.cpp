@@ -1,5 +1,6 @@
 #include "gui/about/TForm3.h"
 
+#include "core/settings/AppSettings.h"
 #include "core/settings/VersionReader.h"
 #include "gui/session/ChatLogView.h"
 
@@ -52,6 +53,11 @@ TForm3::TForm3(const QString& makerUrl, QWidget* parent)
     LinkLabel->installEventFilter(this);
     LinkLabel->setVisible(!makerUrl.isEmpty());
 
+    // A long path is shortened in its middle; the tooltip gives all of it.
+    SettingsLabel = new QLabel(this);
+    SettingsLabel->setObjectName(QStringLiteral("SettingsLabel"));
+    SettingsLabel->setTextFormat(Qt::PlainText);
+
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setDefault(true);
@@ -67,8 +73,18 @@ TForm3::TForm3(const QString& makerUrl, QWidget* parent)
     grid->addWidget(VersionLabel, 1, 2);
     grid->addWidget(LinkLabel, 2, 1, 1, 2);
     grid->addWidget(OKButton, 0, 3, 3, 1, Qt::AlignBottom);
+    auto* settingsCaption = new QLabel(QStringLiteral("Settings"), this);
+    grid->addWidget(settingsCaption, 3, 1);
+    grid->addWidget(SettingsLabel, 3, 2, 1, 2);
     grid->setColumnStretch(2, 1);
-    setFixedSize(315, 91);
+    setFixedSize(kWidth, kHeight);
+    setSettingsFile(AppSettings::defaultFilePath());
+}
+
+void TForm3::setSettingsFile(const QString& path)
+{
+    SettingsLabel->setToolTip(path);
+    SettingsLabel->setText(SettingsLabel->fontMetrics().elidedText(path, Qt::ElideMiddle, kPathWidth));
 }
 
 void TForm3::setOpenExternal(OpenHandler handler)

@@ -306,7 +306,7 @@ void TForm4::btOKClick()
     }
     QString folder = ui_.edRecvDir->text();
     if (folder.isEmpty())
-        folder = AppSettings::executableDir();
+        folder = AppSettings::defaultRecvDir();
     if (!folder.endsWith(u'/'))
         folder += u'/';
     ui_.edRecvDir->setText(folder);
