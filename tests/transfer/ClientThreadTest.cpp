@@ -2,6 +2,7 @@
 // every job kind with its result code, the silent end without a peer, a
 // second fetch of a row in transfer, a row removed mid-transfer, and
 // shutdown while a worker waits on the UI thread or moves a file.
+#include "TransferFakes.h"
 #include "TransferTestSupport.h"
 #include "WorkerPeer.h"
 #include "session/FakeLog.h"
@@ -44,8 +45,10 @@ protected:
     AppSettings settings;
     std::unique_ptr<TransferCenter> center;
     // Touched on the UI thread only.
-    QList<QPair<int, QString>> events;
-    int arrivals = 0;
+    EventRecorder recorder;
+    QList<QPair<int, QString>>& events = recorder.events;
+    FakeTransferWindow window;
+    int& arrivals = window.arrivals;
 
     void SetUp() override
     {
@@ -58,8 +61,8 @@ protected:
 
     void observe()
     {
-        center->setEventObserver([this](int code, const QString& name) { events.append({code, name}); });
-        center->setListArrivalHandler([this] { ++arrivals; });
+        center->addEventObserver(&recorder);
+        center->setWindow(&window);
     }
     QList<int> codes() const
     {
@@ -330,23 +333,4 @@ TEST_F(ClientThreadTest, ShutdownInTheMiddleOfAReceptionLeavesAResumablePartialF
     EXPECT_EQ(row->State(), RowState::Done);
     EXPECT_TRUE(readFile(path) == content);
     EXPECT_FALSE(attrOf(path) & 2);
-}
-
-TEST_F(ClientThreadTest, AJobGivenWholeRunsWithoutConnectingAndReportsWhenAsked)
-{
-    std::atomic<bool> ranOnUi{false};
-    ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [&](TClientThread& w) {
-        EXPECT_FALSE(w.Connection.isOpen());
-        handOver.runAndWait([&] { ranOnUi = true; });
-        w.ResultCode = RcVersionChecked;
-        return true;
-    }));
-    ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [](TClientThread& w) {
-        w.ResultCode = RcVersionCheckFailed;
-        return false;  // no report
-    }));
-    ASSERT_TRUE(allDone());
-    EXPECT_TRUE(ranOnUi.load());
-    EXPECT_EQ(codes(), QList<int>({RcVersionChecked}));
-    EXPECT_EQ(log.lines(), QStringList({"バージョンチェック終了"}));
 }
