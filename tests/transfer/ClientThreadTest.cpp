@@ -17,13 +17,17 @@
 #include "core/transfer/FileListText.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
+#include "core/transfer/TransferRun.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -333,4 +337,36 @@ TEST_F(ClientThreadTest, ShutdownInTheMiddleOfAReceptionLeavesAResumablePartialF
     EXPECT_EQ(row->State(), RowState::Done);
     EXPECT_TRUE(readFile(path) == content);
     EXPECT_FALSE(attrOf(path) & 2);
+}
+
+// FindConnectionThread: from its claim until it finishes, a transfer's
+// thread is the carrier of its connection, and a reception's record names
+// that thread; afterwards the connection has no carrier.
+TEST_F(ClientThreadTest, ATransferCarriesItsConnectionFromClaimToFinish)
+{
+    const RowRef row = receiveRow("c.bin", 10);
+    TcpConnection connection;  // the claim does not touch it
+    std::atomic<pid_t> carrier{0};
+    std::atomic<bool> claimed{false};
+    std::promise<void> finish;
+    std::thread t([&, finished = finish.get_future()] {
+        carrier = static_cast<pid_t>(::gettid());
+        TransferRun run(*center, TransferRun::Flow::Fetch);
+        TransferRun::Request request;
+        request.row = row;
+        claimed = run.Claim(request, connection, {});
+        finished.wait();
+        run.Finish();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return claimed.load(); }, kWaitMs));
+    EXPECT_NE(carrier.load(), static_cast<pid_t>(::gettid()));
+    EXPECT_EQ(center->FindConnectionThread(&connection), carrier.load());
+    const TransferList::Record rec = center->receivingList().FindTransfer(row);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->CarrierThread(), carrier.load());
+    finish.set_value();
+    t.join();
+    EXPECT_EQ(center->FindConnectionThread(&connection), 0);
+    ASSERT_TRUE(allDone());
+    EXPECT_TRUE(center->receivingList().NotInTransfer(row));
 }
