@@ -1,6 +1,6 @@
 #pragma once
-#include "core/protocol/HeaderBlock.h"
 #include "core/base/ThreadOwner.h"
+#include "core/protocol/HeaderBlock.h"
 #include "core/transfer/FileListText.h"
 #include "core/transfer/IReceptionStarter.h"
 #include "core/transfer/ReceiveSchedule.h"
