@@ -11,7 +11,7 @@
 
 #include "core/protocol/TransferResultCode.h"
 #include "core/settings/IniFile.h"
-#include "core/transfer/ReceiveScheduler.h"
+#include "core/transfer/ITransferEventObserver.h"
 #include "core/transfer/TransferCenter.h"
 #include "core/transfer/TransferQueue.h"
 #include "gui/session/TForm1.h"
@@ -34,7 +34,7 @@
 
 namespace bench {
 
-class ListInstance : public CommandPipe {
+class ListInstance : public CommandPipe, public corvid::ITransferEventObserver {
 public:
     ListInstance(const QString& dir, int inFd, int outFd) : CommandPipe(inFd, outFd)
     {
@@ -51,16 +51,7 @@ public:
         form_ = std::make_unique<corvid::TForm1>(ini);
         form_->show();
         win().show();
-        if (corvid::ReceiveScheduler* s = win().scheduler()) {
-            // Every list arrival ends in one of these codes, after its merge.
-            s->setEventForward([this](int code, const QString&) {
-                if (code == corvid::RcListArrived || code == corvid::RcListNothingNew
-                    || code == corvid::RcListNotReceived) {
-                    ++lists_;
-                    lastList_ = now();
-                }
-            });
-        }
+        form_->transfer().addEventObserver(this);
         probe_.setTimerType(Qt::PreciseTimer);
         probe_.setInterval(10);
         QObject::connect(&probe_, &QTimer::timeout, [this] {
@@ -71,6 +62,17 @@ public:
             probeClock_.restart();
         });
         startReading(form_.get());
+    }
+
+    ~ListInstance() { form_->transfer().removeEventObserver(this); }
+
+    void transferEvent(int code, const QString&) override
+    {
+        // Every list arrival ends in one of these codes, after its merge.
+        if (code == corvid::RcListArrived || code == corvid::RcListNothingNew || code == corvid::RcListNotReceived) {
+            ++lists_;
+            lastList_ = now();
+        }
     }
 
 private:

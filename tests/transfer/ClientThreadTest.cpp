@@ -2,6 +2,7 @@
 // every job kind with its result code, the silent end without a peer, a
 // second fetch of a row in transfer, a row removed mid-transfer, and
 // shutdown while a worker waits on the UI thread or moves a file.
+#include "TransferFakes.h"
 #include "TransferTestSupport.h"
 #include "WorkerPeer.h"
 #include "session/FakeLog.h"
@@ -16,13 +17,17 @@
 #include "core/transfer/FileListText.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
+#include "core/transfer/TransferRun.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -44,8 +49,10 @@ protected:
     AppSettings settings;
     std::unique_ptr<TransferCenter> center;
     // Touched on the UI thread only.
-    QList<QPair<int, QString>> events;
-    int arrivals = 0;
+    EventRecorder recorder;
+    QList<QPair<int, QString>>& events = recorder.events;
+    FakeTransferWindow window;
+    int& arrivals = window.arrivals;
 
     void SetUp() override
     {
@@ -58,8 +65,8 @@ protected:
 
     void observe()
     {
-        center->setEventObserver([this](int code, const QString& name) { events.append({code, name}); });
-        center->setListArrivalHandler([this] { ++arrivals; });
+        center->addEventObserver(&recorder);
+        center->setWindow(&window);
     }
     QList<int> codes() const
     {
@@ -332,21 +339,34 @@ TEST_F(ClientThreadTest, ShutdownInTheMiddleOfAReceptionLeavesAResumablePartialF
     EXPECT_FALSE(attrOf(path) & 2);
 }
 
-TEST_F(ClientThreadTest, AJobGivenWholeRunsWithoutConnectingAndReportsWhenAsked)
+// FindConnectionThread: from its claim until it finishes, a transfer's
+// thread is the carrier of its connection, and a reception's record names
+// that thread; afterwards the connection has no carrier.
+TEST_F(ClientThreadTest, ATransferCarriesItsConnectionFromClaimToFinish)
 {
-    std::atomic<bool> ranOnUi{false};
-    ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [&](TClientThread& w) {
-        EXPECT_FALSE(w.Connection.isOpen());
-        handOver.runAndWait([&] { ranOnUi = true; });
-        w.ResultCode = RcVersionChecked;
-        return true;
-    }));
-    ASSERT_TRUE(center->StartCustomWorker(TClientThread::UpdateCheck, [](TClientThread& w) {
-        w.ResultCode = RcVersionCheckFailed;
-        return false;  // no report
-    }));
+    const RowRef row = receiveRow("c.bin", 10);
+    TcpConnection connection;  // the claim does not touch it
+    std::atomic<pid_t> carrier{0};
+    std::atomic<bool> claimed{false};
+    std::promise<void> finish;
+    std::thread t([&, finished = finish.get_future()] {
+        carrier = static_cast<pid_t>(::gettid());
+        TransferRun run(*center, TransferRun::Flow::Fetch);
+        TransferRun::Request request;
+        request.row = row;
+        claimed = run.Claim(request, connection, {});
+        finished.wait();
+        run.Finish();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return claimed.load(); }, kWaitMs));
+    EXPECT_NE(carrier.load(), static_cast<pid_t>(::gettid()));
+    EXPECT_EQ(center->FindConnectionThread(&connection), carrier.load());
+    const TransferList::Record rec = center->receivingList().FindTransfer(row);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->CarrierThread(), carrier.load());
+    finish.set_value();
+    t.join();
+    EXPECT_EQ(center->FindConnectionThread(&connection), 0);
     ASSERT_TRUE(allDone());
-    EXPECT_TRUE(ranOnUi.load());
-    EXPECT_EQ(codes(), QList<int>({RcVersionChecked}));
-    EXPECT_EQ(log.lines(), QStringList({"バージョンチェック終了"}));
+    EXPECT_TRUE(center->receivingList().NotInTransfer(row));
 }

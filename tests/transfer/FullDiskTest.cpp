@@ -2,6 +2,7 @@
 // naming the file, keeps whole chunks only, is not tried again until the
 // user starts receiving again, and resumes once there is room.
 #include "SmallDisk.h"
+#include "TransferFakes.h"
 #include "TransferTestSupport.h"
 #include "WorkerPeer.h"
 #include "session/FakeLog.h"
@@ -58,15 +59,11 @@ TEST_F(FullDiskTest, AFullFolderFailsTheRowOnceAndTheNextStartResumes)
     settings.ChunkSize = kChunk;
     settings.publish();
     TransferCenter center(settings, log, handOver);
-    PeerAccess access;
-    access.connected = [] { return true; };
-    access.serverRole = [] { return false; };
-    access.clientPeer = [&](QString& host, quint16& port) {
-        host = QStringLiteral("127.0.0.1");
-        port = peer.port();
-        return true;
-    };
-    center.setPeer(std::move(access));
+    FakeSessionLink session;
+    session.isConnected = true;
+    session.host = QStringLiteral("127.0.0.1");
+    session.port = peer.port();
+    center.setSession(&session);
     ReceiveScheduler scheduler(center);
     TransferQueue& q = center.receiveQueue();
     // The window's "受信開始", pressed or released by the user or the scheduler.
@@ -75,7 +72,9 @@ TEST_F(FullDiskTest, AFullFolderFailsTheRowOnceAndTheNextStartResumes)
         q.RunButton()->SetPressed(down);
         scheduler.ReceiveToggled(down);
     };
-    scheduler.setWindow({[] { return false; }, press});
+    FakeTransferWindow window;
+    window.onPressReceive = press;
+    center.setWindow(&window);
     const RowRef row = q.Append("big.bin", Conversions::FormatThousands(kFile), folder, RowState::Waiting);
 
     press();

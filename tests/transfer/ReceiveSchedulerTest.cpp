@@ -2,6 +2,7 @@
 // queues, the cases where two cursors meet, the end of receiving, the next
 // reception started as soon as one ends (no tick), and the exact request
 // the server role writes, with the resume offset of a hidden partial file.
+#include "TransferFakes.h"
 #include "TransferTestSupport.h"
 #include "session/FakeLog.h"
 
@@ -31,38 +32,33 @@ struct RowSpec {
     S state;
 };
 
-class ReceiveSchedulerTest : public ::testing::Test {
+// The fixture starts the client role's receptions itself: it sees which
+// rows start, and no worker connects anywhere.
+class ReceiveSchedulerTest : public ::testing::Test, public IReceptionStarter {
 protected:
     QTemporaryDir dir;
     FakeLog log;
     UiHandOver handOver;
     AppSettings settings;
+    FakeSessionLink session;   // server-role request bytes in session.sent
+    FakeTransferWindow window;
     std::unique_ptr<TransferCenter> center;
     std::unique_ptr<ReceiveScheduler> scheduler;
-    bool serverRole = false;
-    bool priorityDown = false;
     int releases = 0;
     QStringList started;        // client-role starts, by row name
-    QList<QByteArray> requests; // server-role request bytes
-    bool senderTakes = true;
-    std::function<void(bool)> lastDone;
+    std::function<void(const RowRef&)> onStart = [this](const RowRef& row) { started << q().Find(row)->Name(); };
+
+    void startReception(const RowRef& row) override { onStart(row); }
 
     void SetUp() override
     {
         settings.RecvDir = dir.path() + "/";
         settings.publish();
         center = std::make_unique<TransferCenter>(settings, log, handOver);
-        PeerAccess peer;
-        peer.serverRole = [this] { return serverRole; };
-        center->setPeer(std::move(peer));
-        scheduler = std::make_unique<ReceiveScheduler>(*center);
-        scheduler->setWindow({[this] { return priorityDown; }, [this] { press(); }});
-        scheduler->setWorkerStarter([this](const RowRef& row) { started << q().Find(row)->Name(); });
-        scheduler->setRequestSender([this](QByteArray wire, std::function<void(bool)> done) {
-            requests << wire;
-            lastDone = std::move(done);
-            return senderTakes;
-        });
+        center->setSession(&session);
+        center->setWindow(&window);
+        window.onPressReceive = [this] { press(); };
+        scheduler = std::make_unique<ReceiveScheduler>(*center, this);
     }
     void TearDown() override
     {
@@ -185,7 +181,7 @@ TEST_F(ReceiveSchedulerTest, AdvanceCursorOverATableOfQueues)
 TEST_F(ReceiveSchedulerTest, BothCursorsShareTheFirstRowThenSplit)
 {
     const auto rows = fill({{"1,048,576", S::Waiting}, {"104,857,600", S::Waiting}, {"2,097,152", S::Waiting}});
-    priorityDown = true;
+    window.priority = true;
     sched().PriorityPending = true;
     press();
     EXPECT_EQ(sched().NormalCursor, rows[0]);
@@ -212,11 +208,11 @@ TEST_F(ReceiveSchedulerTest, BothCursorsShareTheFirstRowThenSplit)
     press();  // up: no window here releases it on the clear
     ASSERT_FALSE(q().IsRunning());
     const auto more = fill({{"100", S::Done}, {"9,000,000", S::Waiting}, {"200", S::Waiting}});
-    priorityDown = false;
+    window.priority = false;
     press();
     EXPECT_FALSE(sched().PriorityCursor);
     EXPECT_EQ(started, QStringList({"r1"}));
-    priorityDown = true;
+    window.priority = true;
     sched().PriorityPending = false;
     scheduler->PriorityToggled(true);
     EXPECT_EQ(sched().PriorityCursor, more[2]);
@@ -276,11 +272,11 @@ TEST_F(ReceiveSchedulerTest, TheNextReceptionStartsWhenOneEndsWithoutATick)
     std::vector<RowRef> rows;
     for (int i = 0; i < 50; ++i)
         rows.push_back(q().Append(QString("f%1").arg(i), "8,192", settings.RecvDir, S::Waiting));
-    scheduler->setWorkerStarter([this](const RowRef& row) {
+    onStart = [this](const RowRef& row) {
         started << q().Find(row)->Name();
         q().SetState(row, S::Transferring);
         handOver.post([this, row] { finish(row, true); });  // a reception that ends on its own
-    });
+    };
     press();
     QTRY_VERIFY_WITH_TIMEOUT(q().Row(49).State() == S::Done, kWaitMs);
     EXPECT_EQ(started.size(), 50);
@@ -292,7 +288,7 @@ TEST_F(ReceiveSchedulerTest, TheNextReceptionStartsWhenOneEndsWithoutATick)
     q().Clear();
     press();
     started.clear();
-    scheduler->setWorkerStarter([this](const RowRef& row) { started << q().Find(row)->Name(); });
+    onStart = [this](const RowRef& row) { started << q().Find(row)->Name(); };
     const auto two = fill({{"10", S::Waiting}, {"10", S::Waiting}});
     press();
     ASSERT_EQ(started, QStringList({"r0"}));
@@ -312,28 +308,28 @@ TEST_F(ReceiveSchedulerTest, TheNextReceptionStartsWhenOneEndsWithoutATick)
     // Server role: a request that cannot be written is code 10 (logged)
     // and waits for the tick; it must not ask again at once.
     q().Clear();
-    serverRole = true;
-    senderTakes = false;
+    session.server = true;
+    session.takes = false;
     q().Append("s0", "10", settings.RecvDir, S::Waiting);
     const QString failed = QStringLiteral("ファイル受信失敗：s0");
     press();
-    ASSERT_EQ(requests.size(), 1);
+    ASSERT_EQ(session.sent.size(), 1);
     EXPECT_EQ(log.count(failed), 1);
     drain();
     drain();
-    EXPECT_EQ(requests.size(), 1);
+    EXPECT_EQ(session.sent.size(), 1);
     scheduler->Timer2Timer();
-    EXPECT_EQ(requests.size(), 2);
+    EXPECT_EQ(session.sent.size(), 2);
     EXPECT_EQ(log.count(failed), 2);
     // A write that fails later is reported too, and runs no step either.
-    senderTakes = true;
+    session.takes = true;
     scheduler->Timer2Timer();
-    ASSERT_EQ(requests.size(), 3);
-    lastDone(false);
+    ASSERT_EQ(session.sent.size(), 3);
+    session.lastDone(false);
     drain();
     drain();
     EXPECT_EQ(log.count(failed), 3);
-    EXPECT_EQ(requests.size(), 3);
+    EXPECT_EQ(session.sent.size(), 3);
     EXPECT_EQ(started.size(), 2);  // the client-role starter is not used
 }
 
@@ -342,7 +338,7 @@ TEST_F(ReceiveSchedulerTest, TheNextReceptionStartsWhenOneEndsWithoutATick)
 // the hidden partial copy only when it is hidden and smaller.
 TEST_F(ReceiveSchedulerTest, RequestReceiveWritesTheEnginesBlockWithTheResumeOffset)
 {
-    serverRole = true;
+    session.server = true;
     struct Case {
         const char* what;
         QString name;
@@ -372,14 +368,14 @@ TEST_F(ReceiveSchedulerTest, RequestReceiveWritesTheEnginesBlockWithTheResumeOff
             ASSERT_TRUE(writeFile(path, pattern(c.partialBytes)));
             ASSERT_TRUE(FileAttributes::Write(path, c.attr));
         }
-        requests.clear();
+        session.sent.clear();
         const RowRef row = q().Append(c.name, c.size, settings.RecvDir, S::Waiting);
         EXPECT_TRUE(scheduler->RequestReceive(row));
-        ASSERT_EQ(requests.size(), 1);
+        ASSERT_EQ(session.sent.size(), 1);
         const QByteArray fileName = "FileName=" + c.fileName;
         const QByteArray length = "ContentLength=" + c.length;
         const QByteArray start = "StartPosition=" + c.start;
-        EXPECT_EQ(requests[0], blockBytes({"Command=Recv", "UserAgent=CRV2/", "ContentType=File", fileName.constData(),
+        EXPECT_EQ(session.sent[0], blockBytes({"Command=Recv", "UserAgent=CRV2/", "ContentType=File", fileName.constData(),
                                            length.constData(), start.constData()}));
         q().Remove(row);
     }
@@ -387,7 +383,7 @@ TEST_F(ReceiveSchedulerTest, RequestReceiveWritesTheEnginesBlockWithTheResumeOff
     // A removed row asks nothing.
     const RowRef gone = q().Append("g", "1", settings.RecvDir, S::Waiting);
     q().Remove(gone);
-    requests.clear();
+    session.sent.clear();
     EXPECT_FALSE(scheduler->RequestReceive(gone));
-    EXPECT_TRUE(requests.isEmpty());
+    EXPECT_TRUE(session.sent.isEmpty());
 }

@@ -2,6 +2,7 @@
 // ContentLength. A size text that no request can carry must never become
 // another size on the wire (an overflow read as 0): such a row is not asked
 // for, ends as a failed reception would, and the cursor moves on.
+#include "TransferFakes.h"
 #include "TransferTestSupport.h"
 #include "session/FakeLog.h"
 
@@ -22,15 +23,11 @@ TEST(RequestSize, ARowWhoseSizeNoRequestCanCarryIsNeverAskedFor)
     settings.RecvDir = dir.path() + "/";
     settings.publish();
     TransferCenter center(settings, log, handOver);
-    PeerAccess peer;
-    peer.serverRole = [] { return true; };
-    center.setPeer(std::move(peer));
+    FakeSessionLink session;
+    session.server = true;
+    center.setSession(&session);
     ReceiveScheduler scheduler(center);
-    QList<QByteArray> requests;
-    scheduler.setRequestSender([&](QByteArray wire, std::function<void(bool)>) {
-        requests << wire;
-        return true;
-    });
+    QList<QByteArray>& requests = session.sent;
     TransferQueue& q = center.receiveQueue();
 
     for (const char* size : {"2,147,483,648", "4,294,967,296", "abc", "0", "-1"}) {

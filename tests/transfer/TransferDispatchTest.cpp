@@ -1,6 +1,7 @@
 // The listening side's file conversations through the session's dispatch:
 // only the session partner is served, and each conversation leaves the rows
 // and log lines it should.
+#include "TransferFakes.h"
 #include "TransferTestSupport.h"
 #include "WorkerPeer.h"
 #include "session/SessionSide.h"
@@ -12,6 +13,7 @@
 #include "core/protocol/Transport.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/Conversions.h"
+#include "core/transfer/SessionControllerLink.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
 #include "core/transfer/TransferDispatch.h"
@@ -40,30 +42,33 @@ namespace {
 constexpr int kWaitMs = 5000;
 
 // A listening program instance with its transfer side, and a partner that
-// shook hands with it from 127.0.0.1.
-struct Listening {
+// shook hands with it from 127.0.0.1. It observes what the scheduler
+// listens to: the end of each reception.
+struct Listening : ITransferEventObserver {
     QTemporaryDir recvDir;
     QTemporaryDir sendDir;
     ServerSide a;
+    SessionControllerLink link{a.ctl};
     AppSettings settings;
     std::unique_ptr<TransferCenter> center;
     std::unique_ptr<TransferDispatch> dispatch;
     Side partner{QStringLiteral("Ben")};
     int receptionsEnded = 0;
 
+    void transferEvent(int code, const QString&) override
+    {
+        if (code == RcReceived || code == RcReceiveFailed)
+            ++receptionsEnded;
+    }
+
     Listening()
     {
         settings.RecvDir = recvDir.path() + "/";
         settings.publish();
         center = std::make_unique<TransferCenter>(settings, a.log, a.ui);
-        TransferDispatch::Hooks hooks;
-        hooks.partnerAddress = [this] { return a.ctl.partnerAddress(); };
-        dispatch = std::make_unique<TransferDispatch>(*center, std::move(hooks));
-        // What the scheduler listens to: the end of each reception.
-        center->setEventObserver([this](int code, const QString&) {
-            if (code == RcReceived || code == RcReceiveFailed)
-                ++receptionsEnded;
-        });
+        center->setSession(&link);
+        dispatch = std::make_unique<TransferDispatch>(*center);
+        center->addEventObserver(this);
         a.ctl.setDispatch(dispatch.get());
         EXPECT_EQ(partner.connect(QStringLiteral("127.0.0.1"), a.port()), Outcome::Connected);
         QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
@@ -356,14 +361,11 @@ TEST(TransferDispatch, TheConnectingSideStartsOneWorkerPerRequest)
     AppSettings settings;
     TransferCenter center(settings, log, ui);
     Peer peer([](TcpConnection& c) { waitClosed(c, 30000); });
-    PeerAccess access;
-    access.clientPeer = [&](QString& host, quint16& port) {
-        host = QStringLiteral("127.0.0.1");
-        port = peer.port();
-        return true;
-    };
-    center.setPeer(access);
-    TransferDispatch dispatch(center, {});
+    FakeSessionLink session;
+    session.host = QStringLiteral("127.0.0.1");
+    session.port = peer.port();
+    center.setSession(&session);
+    TransferDispatch dispatch(center);
     TransferQueue& sq = center.sendQueue();
     const auto offer = [&](const char* name) {
         writeFile(sendDir.filePath(name), pattern(1000));

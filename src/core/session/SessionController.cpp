@@ -527,4 +527,14 @@ void SessionController::shutdown()
     writer_.stop();
 }
 
+bool SessionController::clientPeer(QString& host, quint16& port) const
+{
+    const auto c = clientConnection();
+    if (!c || !c->isOpen())
+        return false;
+    host = c->peerAddress();
+    port = c->peerPort();
+    return port != 0;
+}
+
 } // namespace corvid

@@ -97,6 +97,9 @@ public:
     // Orderly end: cancel a connect, stop polling and listening, close every
     // connection and join every thread. Safe to call more than once.
     void shutdown();
+    // Client role: the address and port the session connection reached,
+    // where transfer connections go; false while not connected.
+    bool clientPeer(QString& host, quint16& port) const;
 
 signals:
     void titleChanged(const QString& title);

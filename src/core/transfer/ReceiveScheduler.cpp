@@ -6,24 +6,24 @@
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/Conversions.h"
+#include "core/transfer/ITransferWindow.h"
 #include "core/transfer/RowTransitions.h"
-#include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
 
 #include <algorithm>
 
 namespace corvid {
 
-ReceiveScheduler::ReceiveScheduler(TransferCenter& center)
+ReceiveScheduler::ReceiveScheduler(TransferCenter& center, IReceptionStarter* starter)
     : center_(center)
-    , starter_([&center](const RowRef& row) { center.StartWorker(TClientThread::FetchFile, {}, row); })
+    , starter_(starter ? *starter : center)
 {
-    center_.setEventObserver([this](int code, const QString& name) { Observe(code, name); });
+    center_.addEventObserver(this);
 }
 
 ReceiveScheduler::~ReceiveScheduler()
 {
-    center_.setEventObserver({});
+    center_.removeEventObserver(this);
 }
 
 qint64 ReceiveScheduler::PriorityLimit() const
@@ -73,9 +73,15 @@ void ReceiveScheduler::ResetStoppedRows()
     }
 }
 
+bool ReceiveScheduler::PriorityPressed() const
+{
+    const ITransferWindow* window = center_.window();
+    return window && window->priorityPressed();
+}
+
 bool ReceiveScheduler::PriorityPassRuns() const
 {
-    return window_.priorityPressed && window_.priorityPressed() && center_.schedule().PriorityPending;
+    return PriorityPressed() && center_.schedule().PriorityPending;
 }
 
 void ReceiveScheduler::ReceiveToggled(bool pressed)
@@ -87,8 +93,7 @@ void ReceiveScheduler::ReceiveToggled(bool pressed)
         return;
     ResetStoppedRows();
     const bool normal = AdvanceCursor(s.NormalCursor, 0);
-    const bool priority = window_.priorityPressed && window_.priorityPressed()
-        && AdvanceCursor(s.PriorityCursor, PriorityLimit());
+    const bool priority = PriorityPressed() && AdvanceCursor(s.PriorityCursor, PriorityLimit());
     // The rows the cursors now rest on start at once, not at the first tick.
     startedThisStep_.clear();
     if (normal)
@@ -118,8 +123,8 @@ void ReceiveScheduler::Timer2Timer()
     const ReceiveSchedule& s = center_.schedule();
     if (!s.NormalCursor && !s.PriorityCursor) {
         // Nothing left: receiving ends by itself.
-        if (window_.pressReceive)
-            window_.pressReceive();
+        if (ITransferWindow* window = center_.window())
+            window->pressReceive();
         return;
     }
     Step(StepKind::Tick);
@@ -170,8 +175,8 @@ void ReceiveScheduler::Start(const RowRef& row)
     startedThisStep_.push_back(row);
     if (center_.ServerRole())
         RequestReceive(row);
-    else if (starter_)
-        starter_(row);
+    else
+        starter_.startReception(row);
 }
 
 bool ReceiveScheduler::RequestReceive(const RowRef& row)
@@ -193,14 +198,11 @@ bool ReceiveScheduler::RequestReceive(const RowRef& row)
     }
     QByteArray wire;
     bool ok = TransferEngine::EncodeFileRequest(kToken, r->LocalPath(), size, wire);
-    if (ok && sender_) {
-        std::weak_ptr<int> alive = alive_;
-        ok = sender_(std::move(wire), [this, alive, name](bool written) {
+    if (ok) {
+        ok = center_.SendOnSession(std::move(wire), [this, alive = alive_.token(), name](bool written) {
             if (!written && alive.lock())
                 NotifyOwnFailure(name);
         });
-    } else {
-        ok = false;
     }
     if (!ok)
         NotifyOwnFailure(name);
@@ -216,10 +218,9 @@ void ReceiveScheduler::NotifyOwnFailure(const QString& name)
     ownFailure_ = false;
 }
 
-void ReceiveScheduler::Observe(int code, const QString& name)
+void ReceiveScheduler::transferEvent(int code, const QString& name)
 {
-    if (forward_)
-        forward_(code, name);
+    Q_UNUSED(name);
     if ((code == RcReceived || code == RcReceiveFailed) && !ownFailure_)
         ReceptionEnded();
 }
@@ -230,7 +231,7 @@ void ReceiveScheduler::ReceptionEnded()
         return;
     // Posted, not run here: the one who reports is still in its own row
     // update, and a step must see that update finished.
-    center_.handOver().post(std::weak_ptr<void>(alive_), [this] {
+    center_.handOver().post(alive_.token(), [this] {
         stepPosted_.store(false);
         if (center_.receiveQueue().IsRunning())
             Step(StepKind::Immediate);

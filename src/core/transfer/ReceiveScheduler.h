@@ -1,17 +1,17 @@
 #pragma once
+#include "core/base/Liveness.h"
 #include "core/protocol/RowLink.h"
+#include "core/transfer/ITransferEventObserver.h"
 #include "core/transfer/TransferList.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <atomic>
-#include <functional>
-#include <memory>
 #include <vector>
 
 namespace corvid {
 
+class IReceptionStarter;
 class TransferCenter;
 
 // The receive side's scheduler: the two cursors over the receive queue,
@@ -21,30 +21,18 @@ class TransferCenter;
 // cursor that moves onto a row it may start starts it in the same step, so
 // a queue of small files is not paced by the clock.
 //
+// It reads "優先受信" and releases "受信開始" through the center's window,
+// writes the server role's requests through the center's session, and is
+// one of the center's event observers.
+//
 // Threads: UI thread only, but ReceptionEnded(), which any thread may call.
-class ReceiveScheduler {
+class ReceiveScheduler : public ITransferEventObserver {
 public:
-    // What the scheduler reads of the transfer window and how it releases
-    // "受信開始" (a programmatic press, btRecvClick without a sender).
-    struct Window {
-        std::function<bool()> priorityPressed;
-        std::function<void()> pressReceive;
-    };
-    // Server role: writes the request bytes on the session connection.
-    // False when they cannot go out now; `done` tells later how the write
-    // ended (UI thread).
-    using RequestSender = std::function<bool(QByteArray wire, std::function<void(bool ok)> done)>;
-    // Client role: starts the reception of the row (a kind 32 worker).
-    using WorkerStarter = std::function<void(const RowRef& row)>;
-
-    explicit ReceiveScheduler(TransferCenter& center);
-    ~ReceiveScheduler();
+    // `starter`: who starts a client-role reception; the center when null.
+    explicit ReceiveScheduler(TransferCenter& center, IReceptionStarter* starter = nullptr);
+    ~ReceiveScheduler() override;
     ReceiveScheduler(const ReceiveScheduler&) = delete;
     ReceiveScheduler& operator=(const ReceiveScheduler&) = delete;
-
-    void setWindow(Window window) { window_ = std::move(window); }
-    void setRequestSender(RequestSender sender) { sender_ = std::move(sender); }
-    void setWorkerStarter(WorkerStarter starter) { starter_ = std::move(starter); }
 
     // The priority limit in bytes: rows strictly below it qualify.
     qint64 PriorityLimit() const;
@@ -68,10 +56,9 @@ public:
     // A reception ended (its row update is done): the next step runs as soon
     // as the UI thread is free, without waiting for the tick. Calls that
     // come together make one step. Any thread. Result codes 9 and 10 reach
-    // it by themselves through the transfer side's event observer.
+    // it by themselves: the scheduler observes the center's events.
     void ReceptionEnded();
-    // Also told of every result code (the event observer is the scheduler's).
-    void setEventForward(std::function<void(int, const QString&)> fn) { forward_ = std::move(fn); }
+    void transferEvent(int code, const QString& name) override;
 
     // The priority slow-down of a reception of `row` (either role): when
     // `row` is the priority cursor's and the normal cursor's row is being
@@ -85,20 +72,16 @@ private:
     void Step(StepKind kind);
     void Serve(RowRef& cursor, qint64 limit, StepKind kind);
     void Start(const RowRef& row);
+    bool PriorityPressed() const;
     bool PriorityPassRuns() const;
-    void ServePlaced(RowRef& cursor, qint64 limit);
     void NotifyOwnFailure(const QString& name);
-    void Observe(int code, const QString& name);
 
     TransferCenter& center_;
-    Window window_;
-    RequestSender sender_;
-    WorkerStarter starter_;
-    std::function<void(int, const QString&)> forward_;
+    IReceptionStarter& starter_;
     std::vector<RowRef> startedThisStep_;  // a row starts once per step
     bool ownFailure_ = false;              // our own code 10 is no reception's end
     std::atomic<bool> stepPosted_{false};
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Liveness alive_;  // posted steps and write completions run only while it lives
 };
 
 } // namespace corvid

@@ -21,21 +21,6 @@ TClientThread::TClientThread(TransferCenter& center, int kind, QString argument,
 {
 }
 
-TClientThread::~TClientThread()
-{
-    Stop();
-    if (thread_.joinable())
-        thread_.join();
-}
-
-void TClientThread::Start()
-{
-    thread_ = std::thread([this] {
-        Execute();
-        finished_.store(true, std::memory_order_release);
-    });
-}
-
 void TClientThread::Stop()
 {
     stop_.store(true, std::memory_order_release);
@@ -44,20 +29,15 @@ void TClientThread::Stop()
 
 void TClientThread::Execute()
 {
-    if (!customJob_) {
-        if (!Connection.connectTo(Host, Port, Transport::kConnectTimeoutMs, nullptr, &stop_) || Stopping())
-            return;  // unreachable: silently, rows keep their state
-    }
+    if (!Connection.connectTo(Host, Port, Transport::kConnectTimeoutMs, nullptr, &stop_) || Stopping())
+        return;  // unreachable: silently, rows keep their state
     bool report = false;
     switch (Kind) {
     case SendList: report = RunSendList(); break;
     case SendFile: report = RunSendFile(); break;
     case FetchList: report = RunFetchList(); break;
     case FetchFile: report = RunFetchFile(); break;
-    default:
-        // The update check (40) brings its job: it connects by itself.
-        report = customJob_ && customJob_(*this);
-        break;
+    default: break;
     }
     if (report) {
         // Posted: nothing here waits for it, and only shutdown drops it.
@@ -123,7 +103,7 @@ bool TClientThread::RunFetchFile()
 bool TClientThread::RunFile(TransferRun::Flow flow, const TransferRun::Request& request)
 {
     TransferRun run(center_, flow);
-    if (!run.Claim(request, stopping()))
+    if (!run.Claim(request, Connection, stopping()))
         return false;  // the row left its queue or is already in transfer: no report
     Outcome = run.Transfer(Connection).ok();
     Connection.close();

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 
 namespace corvid {
 
@@ -17,29 +16,24 @@ class TransferCenter;
 
 // One client-role job on a transfer connection of its own: send our list
 // (21), push a file the peer asked for (22), fetch the peer's list (31),
-// fetch a file (32); 40 (update check) runs a job given from outside. Every
-// step that touches rows runs on the UI thread through the hand-over: the
-// worker waits for the steps whose answer it needs (a hand-over that
-// answers "not done", shutdown, ends the job at once, without touching rows
-// again) and posts its report; a file job is a TransferRun, whose final
-// step is posted. Owned by the TransferCenter, which joins it.
+// fetch a file (32). Every step that touches rows runs on the UI thread
+// through the hand-over: the worker waits for the steps whose answer it
+// needs (a hand-over that answers "not done", shutdown, ends the job at
+// once, without touching rows again) and posts its report; a file job is a
+// TransferRun, whose final step is posted. The TransferCenter runs it on a
+// thread of its ThreadOwner, which joins it.
 class TClientThread {
 public:
-    enum JobKind { SendList = 21, SendFile = 22, FetchList = 31, FetchFile = 32, UpdateCheck = 40 };
-    // The update check's job: sets Host/Port, connects and fetches by itself,
-    // and returns whether a report is asked for.
-    using CustomJob = std::function<bool(TClientThread&)>;
+    enum JobKind { SendList = 21, SendFile = 22, FetchList = 31, FetchFile = 32 };
 
     TClientThread(TransferCenter& center, int kind, QString argument, RowRef row, QString host, quint16 port);
-    ~TClientThread();  // joins
     TClientThread(const TClientThread&) = delete;
     TClientThread& operator=(const TClientThread&) = delete;
 
-    void setCustomJob(CustomJob job) { customJob_ = std::move(job); }
-    void Start();
+    // The job, on the thread that carries it.
+    void Execute();
     // Any thread: stops the job before its next chunk (shuts the connection).
     void Stop();
-    bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
     // Worker thread only (and UI steps it waits for); Kind and Row are fixed
     // at creation and may be read from any thread.
@@ -47,7 +41,7 @@ public:
     QString Argument;           // kind 22: the request's StartPosition text
     QString ReportText;         // name that goes with the report
     qint32 ResultCode = -1;
-    QList<QByteArray> Lines;    // a file list (wire lines) or the version file
+    QList<QByteArray> Lines;    // a file list (wire lines)
     int Kind = 0;
     bool Outcome = false;
     RowRef Row;                 // kinds 22 and 32
@@ -57,7 +51,6 @@ public:
     bool Stopping() const { return stop_.load(std::memory_order_acquire); }
 
 private:
-    void Execute();
     bool RunSendList();
     bool RunSendFile();
     bool RunFetchList();
@@ -71,10 +64,7 @@ private:
     }
 
     TransferCenter& center_;
-    CustomJob customJob_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> finished_{false};
-    std::thread thread_;
 };
 
 } // namespace corvid

@@ -7,6 +7,9 @@
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/FileListText.h"
+#include "core/transfer/ISessionLink.h"
+#include "core/transfer/ITransferEventObserver.h"
+#include "core/transfer/ITransferWindow.h"
 #include "core/transfer/ProgressColumns.h"
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TClientThread.h"
@@ -29,19 +32,53 @@ TransferCenter::~TransferCenter()
     Shutdown();
 }
 
+void TransferCenter::addEventObserver(ITransferEventObserver* observer)
+{
+    if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void TransferCenter::removeEventObserver(ITransferEventObserver* observer)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
 bool TransferCenter::Connected() const
 {
-    return peer_.connected && peer_.connected();
+    return session_ && session_->connected();
 }
 
 bool TransferCenter::ServerRole() const
 {
-    return peer_.serverRole && peer_.serverRole();
+    return session_ && session_->serverRole();
+}
+
+bool TransferCenter::SendOnSession(QByteArray wire, std::function<void(bool ok)> done)
+{
+    return session_ && session_->sendOnSession(std::move(wire), std::move(done));
 }
 
 pid_t TransferCenter::FindConnectionThread(const TcpConnection* connection) const
 {
-    return connection && peer_.connectionThread ? peer_.connectionThread(connection) : 0;
+    std::lock_guard lock(carriersMutex_);
+    for (auto it = carriers_.rbegin(); it != carriers_.rend(); ++it)
+        if (it->first == connection)
+            return it->second;
+    return 0;
+}
+
+void TransferCenter::AddConnectionThread(const TcpConnection* connection, pid_t thread)
+{
+    std::lock_guard lock(carriersMutex_);
+    carriers_.emplace_back(connection, thread);
+}
+
+void TransferCenter::RemoveConnectionThread(const TcpConnection* connection, pid_t thread)
+{
+    std::lock_guard lock(carriersMutex_);
+    const auto it = std::find(carriers_.rbegin(), carriers_.rend(), std::make_pair(connection, thread));
+    if (it != carriers_.rend())
+        carriers_.erase(std::next(it).base());
 }
 
 TransferList& TransferCenter::ListFor(const TransferQueue& queue)
@@ -74,11 +111,14 @@ void TransferCenter::RefreshProgress(TransferQueue& queue, const RowRef& row)
 
 void TransferCenter::NotifyTransferEvent(int code, const QString& name)
 {
-    if (eventObserver_)
-        eventObserver_(code, name);
+    // A copy: an observer may come or go while the others are told.
+    const std::vector<ITransferEventObserver*> observers = observers_;
+    for (ITransferEventObserver* o : observers)
+        if (std::find(observers_.begin(), observers_.end(), o) != observers_.end())
+            o->transferEvent(code, name);
     if (code == RcListArrived) {
-        if (listArrival_)
-            listArrival_();
+        if (window_)
+            window_->listArrived();
         return;
     }
     if (auto line = TransferEvents::LogLine(code, name, settings_.MessageFlags, model_.sendQueue.IsRunning()))
@@ -141,7 +181,7 @@ void TransferCenter::sendOnSession(const HeaderBlock& block, int failureCode)
         if (!ok)
             NotifyTransferEvent(failureCode, {});
     };
-    if (!Transport::EncodeHeader(block, wire) || !peer_.sendOnSession || !peer_.sendOnSession(wire, failed))
+    if (!Transport::EncodeHeader(block, wire) || !SendOnSession(wire, failed))
         NotifyTransferEvent(failureCode, {});
 }
 
@@ -162,7 +202,7 @@ bool TransferCenter::StartWorker(int kind, const QString& argument, const RowRef
         return false;
     QString host;
     quint16 port = 0;
-    if (!peer_.clientPeer || !peer_.clientPeer(host, port))
+    if (!session_ || !session_->clientPeer(host, port))
         return false;
     return StartWorkerTo(host, port, kind, argument, row);
 }
@@ -170,25 +210,27 @@ bool TransferCenter::StartWorker(int kind, const QString& argument, const RowRef
 bool TransferCenter::StartWorkerTo(const QString& host, quint16 port, int kind, const QString& argument,
                                    const RowRef& row)
 {
-    return startOwned(std::make_unique<TClientThread>(*this, kind, argument, row, host, port));
-}
-
-bool TransferCenter::StartCustomWorker(int kind, std::function<bool(TClientThread&)> job)
-{
-    auto worker = std::make_unique<TClientThread>(*this, kind, QString(), RowRef(), QString(), quint16(0));
-    worker->setCustomJob(std::move(job));
-    return startOwned(std::move(worker));
-}
-
-bool TransferCenter::startOwned(std::unique_ptr<TClientThread> worker)
-{
-    reapFinished();
-    std::lock_guard lock(workersMutex_);
-    if (shutdown_ || handOver_.shuttingDown())
+    if (handOver_.shuttingDown())
         return false;
-    worker->Start();
-    workers_.push_back(std::move(worker));
-    return true;
+    auto worker = std::make_shared<TClientThread>(*this, kind, argument, row, host, port);
+    {
+        std::lock_guard lock(workersMutex_);
+        running_.push_back(worker.get());
+    }
+    const auto leave = [this, w = worker.get()] {
+        std::lock_guard lock(workersMutex_);
+        running_.erase(std::remove(running_.begin(), running_.end(), w), running_.end());
+    };
+    // The stop function keeps the worker until its thread is joined.
+    if (workers_.start([worker, leave] { worker->Execute(); leave(); }, [worker] { worker->Stop(); }))
+        return true;
+    leave();
+    return false;
+}
+
+void TransferCenter::startReception(const RowRef& row)
+{
+    StartWorker(TClientThread::FetchFile, {}, row);
 }
 
 bool TransferCenter::Requested(int kind, const RowRef& row)
@@ -201,57 +243,27 @@ bool TransferCenter::Requested(int kind, const RowRef& row)
         return true;
     if (kind != TClientThread::SendFile && kind != TClientThread::FetchFile && kind != TClientThread::FetchList)
         return false;
-    reapFinished();
     std::lock_guard lock(workersMutex_);
-    return std::any_of(workers_.begin(), workers_.end(), [&](const std::unique_ptr<TClientThread>& w) {
-        return !w->Finished() && w->Kind == kind && (kind == TClientThread::FetchList || w->Row == row);
+    return std::any_of(running_.begin(), running_.end(), [&](const TClientThread* w) {
+        return w->Kind == kind && (kind == TClientThread::FetchList || w->Row == row);
     });
 }
 
-int TransferCenter::WorkerCount()
+int TransferCenter::WorkerCount() const
 {
-    reapFinished();
-    std::lock_guard lock(workersMutex_);
-    return int(workers_.size());
-}
-
-void TransferCenter::reapFinished()
-{
-    std::list<std::unique_ptr<TClientThread>> done;
-    {
-        std::lock_guard lock(workersMutex_);
-        for (auto it = workers_.begin(); it != workers_.end();) {
-            if ((*it)->Finished()) {
-                done.push_back(std::move(*it));
-                it = workers_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    // Joined outside the lock; their threads have already returned.
+    return workers_.running();
 }
 
 void TransferCenter::Shutdown()
 {
-    std::list<std::unique_ptr<TClientThread>> all;
-    {
-        std::lock_guard lock(workersMutex_);
-        shutdown_ = true;
-        all.swap(workers_);
-    }
-    for (auto& w : all)
-        w->Stop();
-    // Hand-overs the workers wait on answer "not done" once the hand-over's
-    // shutdown has begun; the owner starts it before calling this.
+    // First: a worker waiting on the UI thread could not be joined from it.
     handOver_.beginShutdown();
-    all.clear();  // joins
+    workers_.stopAll();
 }
 
 bool TransferCenter::ShuttingDown() const
 {
-    std::lock_guard lock(workersMutex_);
-    return shutdown_;
+    return workers_.stopping();
 }
 
 } // namespace corvid

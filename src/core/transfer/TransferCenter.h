@@ -1,6 +1,8 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/protocol/HeaderBlock.h"
 #include "core/transfer/FileListText.h"
+#include "core/transfer/IReceptionStarter.h"
 #include "core/transfer/ReceiveSchedule.h"
 #include "core/transfer/TransferModel.h"
 
@@ -9,9 +11,10 @@
 #include <sys/types.h>
 
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace corvid {
 
@@ -21,38 +24,23 @@ class TcpConnection;
 class TClientThread;
 class UiHandOver;
 
-// What the transfer side needs to know of the session. Set by the main
-// window; every function is called on the UI thread.
-struct PeerAccess {
-    // Server role: a session connection exists; client role: connected.
-    std::function<bool()> connected;
-    std::function<bool()> serverRole;
-    // Client role: where transfer connections go (the session's peer).
-    std::function<bool(QString& host, quint16& port)> clientPeer;
-    // Server role: the kernel thread id serving an accepted connection
-    // (FindConnectionThread), 0 when there is none.
-    std::function<pid_t(const TcpConnection*)> connectionThread;
-    // Server role: the session connection, or null.
-    std::function<std::shared_ptr<TcpConnection>()> serverSession;
-    // Server role: queues bytes for the session connection, written off the
-    // UI thread; false when there is no session connection. `done` runs on
-    // the UI thread.
-    std::function<bool(QByteArray wire, std::function<void(bool ok)> done)> sendOnSession;
-};
+class ISessionLink;
+class ITransferEventObserver;
+class ITransferWindow;
 
 // The transfer side of one program instance: both queues and both lists of
 // running transfers, the receive scheduling state and the worker threads.
-// Owned by the main window and handed to the transfer window and to
+// Owned by the TransferSide and handed to the transfer window and to
 // whatever serves transfers; nothing of it is process-wide.
 //
-// Threads: queues, schedule and the hooks belong to the UI thread; the
-// lists may be used from any thread. A transfer's row steps reach the UI
-// thread through its TransferRun: the claim waits, the final step is
-// posted.
-class TransferCenter {
+// Threads: queues, schedule, the session, the window and the observers
+// belong to the UI thread; the lists and FindConnectionThread may be used
+// from any thread. A transfer's row steps reach the UI thread through its
+// TransferRun: the claim waits, the final step is posted.
+class TransferCenter : public IReceptionStarter {
 public:
     TransferCenter(AppSettings& settings, ILogSink& log, UiHandOver& handOver);
-    ~TransferCenter();
+    ~TransferCenter() override;
     TransferCenter(const TransferCenter&) = delete;
     TransferCenter& operator=(const TransferCenter&) = delete;
 
@@ -65,14 +53,34 @@ public:
     ILogSink& log() { return log_; }
     UiHandOver& handOver() { return handOver_; }
 
-    void setPeer(PeerAccess peer) { peer_ = std::move(peer); }
+    // The session and the window it works with; null (the default): none,
+    // so nothing is connected and nobody is told. Each must outlive its
+    // registration.
+    void setSession(ISessionLink* session) { session_ = session; }
+    ISessionLink* session() const { return session_; }
+    void setWindow(ITransferWindow* window) { window_ = window; }
+    ITransferWindow* window() const { return window_; }
+    // Told of every result code before it is acted on, in the order they
+    // were added.
+    void addEventObserver(ITransferEventObserver* observer);
+    void removeEventObserver(ITransferEventObserver* observer);
+
     bool Connected() const;
     bool ServerRole() const;
+    // The session's write (ISessionLink::sendOnSession); false without a
+    // session.
+    bool SendOnSession(QByteArray wire, std::function<void(bool ok)> done);
 
     // Lookups.
     static bool NotInTransfer(const RowRef& row, const TransferList& list) { return list.NotInTransfer(row); }
     static int FindTransferIndex(const RowRef& row, const TransferList& list) { return list.FindTransferIndex(row); }
+    // The kernel thread id of the thread carrying a transfer on
+    // `connection` (the last one that claimed a row on it), 0 when none
+    // does. Any thread.
     pid_t FindConnectionThread(const TcpConnection* connection) const;
+    // A TransferRun's carrying thread, from its claim until it finishes.
+    void AddConnectionThread(const TcpConnection* connection, pid_t thread);
+    void RemoveConnectionThread(const TcpConnection* connection, pid_t thread);
     // The record of the normal reception that a priority reception of `row`
     // slows down: set when `row` is the priority cursor's row and the normal
     // cursor's row is being received on a known thread; else null.
@@ -82,15 +90,12 @@ public:
     // Columns 2 to 5 of the row from the last record of its list that
     // refers to it. Without a row or a record, nothing.
     void RefreshProgress(TransferQueue& queue, const RowRef& row);
-    // Reacts to a result code: a log line by the event table, or (code 2)
-    // the list-arrival reaction the window installs.
+    // Reacts to a result code: the observers are told, then a log line by
+    // the event table, or (code 2) the window's list-arrival reaction.
     void NotifyTransferEvent(int code, const QString& name);
     // How a received list merges now (RecvDir, AutoAccept), with its
     // refusals told as system lines. UI thread.
     MergeOptions ListMergeOptions();
-    void setListArrivalHandler(std::function<void()> handler) { listArrival_ = std::move(handler); }
-    // Told of every result code before it is acted on (diagnostics, tests).
-    void setEventObserver(std::function<void(int, const QString&)> fn) { eventObserver_ = std::move(fn); }
     // The row update after a worker's transfer (kinds 22 and 32): nothing for
     // a row that left its queue; else progress, then the end state.
     void UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok);
@@ -113,34 +118,38 @@ public:
     bool Requested(int kind, const RowRef& row = {});
     bool StartWorkerTo(const QString& host, quint16 port, int kind, const QString& argument = {},
                        const RowRef& row = {});
-    // A worker whose job is given whole (kind 40, the update check): it
-    // connects by itself and reports when the job asks for it.
-    bool StartCustomWorker(int kind, std::function<bool(TClientThread&)> job);
-    int WorkerCount();
+    // The scheduler's start of a reception in the client role: a kind 32
+    // worker for the row.
+    void startReception(const RowRef& row) override;
+    int WorkerCount() const;
 
-    // Ends every worker: stops its transfer before the next chunk (its
-    // connection is shut down), and joins it. Call after the hand-over's
-    // shutdown began, on the UI thread, before windows and lists go.
+    // Begins the hand-over's shutdown (hand-overs the workers wait on then
+    // answer "not done"; posted steps are dropped), then ends every worker:
+    // stops its transfer before the next chunk (its connection is shut
+    // down) and joins it. UI thread, before windows and lists go; the owner
+    // may have begun the hand-over's shutdown already.
     void Shutdown();
     bool ShuttingDown() const;
 
 private:
     void sendOnSession(const HeaderBlock& block, int failureCode);
-    void reapFinished();
-    bool startOwned(std::unique_ptr<TClientThread> worker);
 
     AppSettings& settings_;
     ILogSink& log_;
     UiHandOver& handOver_;
     TransferModel model_;
     ReceiveSchedule schedule_;
-    PeerAccess peer_;
-    std::function<void()> listArrival_;
-    std::function<void(int, const QString&)> eventObserver_;
+    ISessionLink* session_ = nullptr;
+    ITransferWindow* window_ = nullptr;
+    std::vector<ITransferEventObserver*> observers_;
 
+    mutable std::mutex carriersMutex_;
+    std::vector<std::pair<const TcpConnection*, pid_t>> carriers_;  // in order of their claims
+
+    // The workers in hand (kind and row fixed), for Requested().
     mutable std::mutex workersMutex_;
-    bool shutdown_ = false;
-    std::list<std::unique_ptr<TClientThread>> workers_;
+    std::vector<const TClientThread*> running_;
+    ThreadOwner workers_;  // last: joined before the members above go
 };
 
 } // namespace corvid

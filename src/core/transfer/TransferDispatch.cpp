@@ -6,6 +6,8 @@
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/FileListText.h"
+#include "core/transfer/ISessionLink.h"
+#include "core/transfer/ITransferWindow.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
 
@@ -33,15 +35,15 @@ qint32 startPositionOf(const HeaderBlock& block)
 
 } // namespace
 
-TransferDispatch::TransferDispatch(TransferCenter& center, Hooks hooks)
+TransferDispatch::TransferDispatch(TransferCenter& center)
     : center_(center)
-    , hooks_(std::move(hooks))
 {
 }
 
 bool TransferDispatch::fromPartner(const TcpConnection& c) const
 {
-    const QString partner = hooks_.partnerAddress ? hooks_.partnerAddress() : QString();
+    const ISessionLink* session = center_.session();
+    const QString partner = session ? session->partnerAddress() : QString();
     return !partner.isEmpty() && c.peerAddress() == partner;
 }
 
@@ -115,7 +117,7 @@ void TransferDispatch::ServeFileRequest(TcpConnection& c, HeaderBlock& block)
     if (!fromPartner(c))
         return;
     TransferRun run(center_, TransferRun::Flow::Serve);
-    if (!run.Claim(requestOf(block), shut(c)))
+    if (!run.Claim(requestOf(block), c, shut(c)))
         return;  // unknown name, other size or already being sent: no answer
     run.Transfer(c);
     c.shutdown();
@@ -127,7 +129,7 @@ void TransferDispatch::AcceptPushedFile(TcpConnection& c, HeaderBlock& block)
     if (!fromPartner(c))
         return;
     TransferRun run(center_, TransferRun::Flow::Accept);
-    if (!run.Claim(requestOf(block), shut(c)))
+    if (!run.Claim(requestOf(block), c, shut(c)))
         return;  // unknown name, other size or a second push: no answer
     if (!run.Transfer(c, &block).ok())
         c.shutdown();
@@ -144,8 +146,8 @@ void TransferDispatch::PeerListChanged()
 
 void TransferDispatch::PeerAsksForList()
 {
-    if (hooks_.sendListClicked)
-        hooks_.sendListClicked();
+    if (ITransferWindow* window = center_.window())
+        window->pressSendList();
 }
 
 void TransferDispatch::PeerAsksForFile(const HeaderBlock& block)

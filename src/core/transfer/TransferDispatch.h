@@ -2,7 +2,6 @@
 #include "core/session/ISessionDispatch.h"
 #include "core/transfer/TransferRun.h"
 
-#include <QString>
 #include <functional>
 
 namespace corvid {
@@ -24,17 +23,12 @@ class TransferCenter;
 // Client role, on the UI thread: the peer's requests on the session
 // connection start workers, one per request, and none for a request this
 // side would not serve.
+//
+// The partner comes from the center's session, the press of "リスト送信"
+// goes to the center's window.
 class TransferDispatch : public ISessionDispatch {
 public:
-    struct Hooks {
-        // The session partner's address as the listener sees it, empty
-        // while there is none. Any thread.
-        std::function<QString()> partnerAddress;
-        // A programmatic press of "リスト送信" (UI thread).
-        std::function<void()> sendListClicked;
-    };
-
-    TransferDispatch(TransferCenter& center, Hooks hooks);
+    explicit TransferDispatch(TransferCenter& center);
 
     void AcceptPushedList(TcpConnection& c, HeaderBlock& block) override;
     void AcceptPushedFile(TcpConnection& c, HeaderBlock& block) override;
@@ -52,7 +46,6 @@ private:
     static TransferRun::Request requestOf(const HeaderBlock& block);
 
     TransferCenter& center_;
-    Hooks hooks_;
 };
 
 } // namespace corvid

@@ -56,18 +56,30 @@ TransferRun::~TransferRun()
     Finish();
 }
 
-bool TransferRun::Claim(const Request& request, const std::function<bool()>& giveUp)
+bool TransferRun::Claim(const Request& request, const TcpConnection& carried, const std::function<bool()>& giveUp)
 {
-    if (!state_ || state_->claim)
+    if (!state_ || state_->claim || carried_)
         return false;
-    const pid_t carrier = receives(flow_) ? static_cast<pid_t>(::gettid()) : 0;
+    carried_ = &carried;
+    carrier_ = static_cast<pid_t>(::gettid());
+    center_.AddConnectionThread(carried_, carrier_);
     // The step runs completely or not at all: a give-up only ends a wait
     // whose step has not begun, so nothing is claimed behind our back.
-    const bool ran = center_.handOver().runAndWait([&] { claimStep(request, carrier); }, giveUp);
-    return ran && state_->claim;
+    const bool ran = center_.handOver().runAndWait([&] { claimStep(request, carried); }, giveUp);
+    if (ran && state_->claim)
+        return true;
+    leaveConnection();
+    return false;
 }
 
-void TransferRun::claimStep(const Request& request, pid_t carrier)
+void TransferRun::leaveConnection()
+{
+    if (carried_)
+        center_.RemoveConnectionThread(carried_, carrier_);
+    carried_ = nullptr;
+}
+
+void TransferRun::claimStep(const Request& request, const TcpConnection& carried)
 {
     TransferCenter& c = center_;
     const bool receiving = receives(flow_);
@@ -81,7 +93,7 @@ void TransferRun::claimStep(const Request& request, pid_t carrier)
         rec->DoneBytes = *request.start;
     }
     if (receiving)
-        rec->SetCarrierThread(carrier);
+        rec->SetCarrierThread(c.FindConnectionThread(&carried));
     // The in-transfer test and the adding are one step.
     TransferList::Claim claim = c.ListFor(queue).TryClaim(rec);
     if (!claim)
@@ -123,6 +135,7 @@ TransferOutcome TransferRun::Transfer(TcpConnection& c, const HeaderBlock* pushe
 
 void TransferRun::Finish()
 {
+    leaveConnection();  // this thread carries nothing more
     if (!state_ || !state_->claim)
         return;
     ok_ = state_->ok;

@@ -22,10 +22,12 @@ class TransferCenter;
 // accept (a push) on the accepted connection's thread.
 //
 // Called on the thread that carries the transfer:
-// - Claim() runs on the UI thread and waits: it finds the row, makes the
-//   record, puts it in its transfer list (one step with the in-transfer
-//   test), marks the row and reports the start; a priority reception slows
-//   the normal one down. The wait gives up only on shutdown, or when
+// - Claim() names this thread as the carrier of the connection
+//   (FindConnectionThread) and runs a step on the UI thread and waits: it
+//   finds the row, makes the record (a reception's CarrierThread is the
+//   connection's), puts it in its transfer list (one step with the
+//   in-transfer test), marks the row and reports the start; a priority
+//   reception slows the normal one down. The wait gives up only on shutdown, or when
 //   `giveUp` says so before the step has begun (a listening thread passes
 //   "my connection was shut", so that the server can be stopped).
 // - Transfer() runs the engine on the calling thread.
@@ -58,7 +60,7 @@ public:
     // False when nothing was claimed: no such row, another size, the row
     // is already in transfer, or the wait gave up. Nothing is to be
     // answered then.
-    bool Claim(const Request& request, const std::function<bool()>& giveUp);
+    bool Claim(const Request& request, const TcpConnection& carried, const std::function<bool()>& giveUp);
     // The engine's copy of the claimed file; `pushed` is block M (Accept).
     TransferOutcome Transfer(TcpConnection& c, const HeaderBlock* pushed = nullptr);
     // Posts the final step once; later calls do nothing.
@@ -70,13 +72,16 @@ public:
 
 private:
     struct State;
-    void claimStep(const Request& request, pid_t carrier);
+    void claimStep(const Request& request, const TcpConnection& carried);
+    void leaveConnection();
 
     TransferCenter& center_;
     const Flow flow_;
     std::shared_ptr<State> state_;  // handed to the final step by Finish()
     bool ok_ = false;               // kept from the state once it is handed over
     QString name_;
+    const TcpConnection* carried_ = nullptr;  // while this thread carries it
+    pid_t carrier_ = 0;
 };
 
 } // namespace corvid

@@ -6,9 +6,7 @@
 #include "core/settings/AppSettings.h"
 #include "core/settings/IniFile.h"
 #include "gui/about/TForm3.h"
-#include "core/transfer/TransferCenter.h"
-#include "core/transfer/ReceiveScheduler.h"
-#include "core/transfer/TransferDispatch.h"
+#include "core/transfer/TransferSide.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/session/ConnectionControls.h"
 #include "gui/transfer/TForm2.h"
@@ -148,31 +146,9 @@ void TForm1::About1Click()
 
 void TForm1::createTransferWindow()
 {
-    transfer_ = std::make_unique<TransferCenter>(settings_, *log_, *handOver_);
-    PeerAccess peer;
-    peer.connected = [this] { return session_->hasSessionConnection(); };
-    peer.serverRole = [this] { return session_->serverMode(); };
-    peer.clientPeer = [this](QString& host, quint16& port) {
-        if (!session_->isClientConnected())
-            return false;
-        // The controls hold the connected peer; they are locked meanwhile.
-        host = edIP->text();
-        port = quint16(edPort->text().toUInt());
-        return port != 0;
-    };
-    peer.serverSession = [this] { return session_->serverSessionConnection(); };
-    peer.sendOnSession = [this](QByteArray wire, std::function<void(bool)> done) {
-        return session_->SendOnSession(std::move(wire), std::move(done));
-    };
-    transfer_->setPeer(std::move(peer));
-
-    form2_ = std::make_unique<TForm2>(*transfer_, IniFile(settingsPath_));
-    auto scheduler = std::make_unique<ReceiveScheduler>(*transfer_);
-    // Server role: the file requests go out on the session connection.
-    scheduler->setRequestSender([this](QByteArray wire, std::function<void(bool)> done) {
-        return session_->SendOnSession(std::move(wire), std::move(done));
-    });
-    form2_->setScheduler(std::move(scheduler));
+    transfer_ = std::make_unique<TransferSide>(settings_, *log_, *handOver_, *session_);
+    form2_ = std::make_unique<TForm2>(transfer_->center(), IniFile(settingsPath_));
+    form2_->setScheduler(&transfer_->scheduler());
     connect(form2_.get(), &TForm2::listArrivalBarWanted, Panel3, &QWidget::setVisible);
     connect(form2_.get(), &TForm2::visibilityChanged, btTrans, &QToolButton::setChecked);
     connect(form2_.get(), &TForm2::flashWanted, this, [this] {
@@ -182,13 +158,11 @@ void TForm1::createTransferWindow()
     });
     connect(session_.get(), &SessionController::connectionStateChanged, form2_.get(), &TForm2::UpdateButtons);
     setAcceptDrops(true);
+}
 
-    TransferDispatch::Hooks hooks;
-    SessionController* session = session_.get();
-    hooks.partnerAddress = [session] { return session->partnerAddress(); };
-    hooks.sendListClicked = [this] { form2_->btSendListClick(); };
-    dispatch_ = std::make_unique<TransferDispatch>(*transfer_, std::move(hooks));
-    session_->setDispatch(dispatch_.get());
+TransferCenter& TForm1::transfer()
+{
+    return transfer_->center();
 }
 
 ListTimerSettings TForm1::listTimer() const

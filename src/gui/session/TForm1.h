@@ -16,7 +16,7 @@ class IniFile;
 class TForm3;
 class TForm2;
 class TransferCenter;
-class TransferDispatch;
+class TransferSide;
 class TForm4;
 class WindowNotifications;
 
@@ -41,7 +41,7 @@ public:
     AppSettings& settings() { return settings_; }
     UiHandOver& handOver() { return *handOver_; }
     // The transfer side of this instance and its window.
-    TransferCenter& transfer() { return *transfer_; }
+    TransferCenter& transfer();
     TForm2& transferWindow() { return *form2_; }
 
     // Handlers named after their controls.
@@ -101,8 +101,7 @@ private:
     TForm3* about_ = nullptr;
     // Last: the window goes before the transfer side, which joins its
     // workers before the session and the log go.
-    std::unique_ptr<TransferCenter> transfer_;
-    std::unique_ptr<TransferDispatch> dispatch_;  // the session's connection threads call it
+    std::unique_ptr<TransferSide> transfer_;  // the session's connection threads call it
     std::unique_ptr<TForm2> form2_;
 };
 

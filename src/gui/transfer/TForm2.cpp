@@ -69,7 +69,7 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
 
     center_.receiveQueue().SetChangeHandler([this] { ListView2Change(); });
     center_.sendQueue().SetChangeHandler([this] { ListView1Change(); });
-    center_.setListArrivalHandler([this] { ListArrived(); });
+    center_.setWindow(this);
 
     // FormCreate: layout, the periodic list check, drops from the desktop.
     applyLayoutState(AppSettings::loadTransferWindowState(ini));
@@ -82,10 +82,9 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
 
 TForm2::~TForm2()
 {
-    scheduler_.reset();
     center_.receiveQueue().SetChangeHandler({});
     center_.sendQueue().SetChangeHandler({});
-    center_.setListArrivalHandler({});
+    center_.setWindow(nullptr);
 }
 
 void TForm2::connectControls()
@@ -209,11 +208,9 @@ void TForm2::btWRecvClick()
         scheduler_->PriorityToggled(btWRecv->isChecked());
 }
 
-void TForm2::setScheduler(std::unique_ptr<ReceiveScheduler> scheduler)
+void TForm2::setScheduler(ReceiveScheduler* scheduler)
 {
-    scheduler_ = std::move(scheduler);
-    if (scheduler_)
-        scheduler_->setWindow({[this] { return btWRecv->isChecked(); }, [this] { btRecvClick(true); }});
+    scheduler_ = scheduler;
 }
 
 void TForm2::btSendClick(bool programmatic)

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/settings/AppSettings.h"
+#include "core/transfer/ITransferWindow.h"
 #include "gui/transfer/TransferWindowLayout.h"
 
 #include <QUrl>
@@ -25,7 +26,7 @@ class TransferQueue;
 // only hides it, and it never keeps the program running on its own. Its
 // controls come from TransferWindowLayout (inherited, so handlers name them
 // directly).
-class TForm2 : public QWidget, private TransferWindowLayout {
+class TForm2 : public QWidget, public ITransferWindow, private TransferWindowLayout {
     Q_OBJECT
 public:
     using Opener = std::function<bool(const QUrl&)>;
@@ -68,12 +69,16 @@ public:
     // Adds one local file to the send queue (a system line when it cannot).
     void AddLocalFile(const QString& path);
 
-    // The receiving side's scheduler, owned from here on: Timer2 ticks it,
-    // and "受信開始" and "優先受信" tell it when they go down or up.
-    void setScheduler(std::unique_ptr<ReceiveScheduler> scheduler);
-    ReceiveScheduler* scheduler() { return scheduler_.get(); }
+    // The receiving side's scheduler (it outlives this window): Timer2
+    // ticks it, and "受信開始" and "優先受信" tell it when they go down or up.
+    void setScheduler(ReceiveScheduler* scheduler);
+    ReceiveScheduler* scheduler() { return scheduler_; }
     bool receivePressed() const;
-    bool priorityPressed() const;
+    // What the transfer side asks of this window.
+    bool priorityPressed() const override;
+    void pressReceive() override { btRecvClick(true); }
+    void pressSendList() override { btSendListClick(); }
+    void listArrived() override { ListArrived(); }
 
 signals:
     // The main window's part: its list-arrival bar, flashing and btTrans.
@@ -101,7 +106,7 @@ private:
 
     TransferCenter& center_;
     Opener opener_;
-    std::unique_ptr<ReceiveScheduler> scheduler_;
+    ReceiveScheduler* scheduler_ = nullptr;
     std::array<int, 7> recvDirections_;
     std::array<int, 7> sendDirections_;
     TransferWindowState state_;

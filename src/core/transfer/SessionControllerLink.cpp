@@ -1,0 +1,32 @@
+#include "core/transfer/SessionControllerLink.h"
+
+#include "core/session/SessionController.h"
+
+namespace corvid {
+
+bool SessionControllerLink::connected() const
+{
+    return session_.hasSessionConnection();
+}
+
+bool SessionControllerLink::serverRole() const
+{
+    return session_.serverMode();
+}
+
+bool SessionControllerLink::clientPeer(QString& host, quint16& port) const
+{
+    return session_.clientPeer(host, port);
+}
+
+QString SessionControllerLink::partnerAddress() const
+{
+    return session_.partnerAddress();
+}
+
+bool SessionControllerLink::sendOnSession(QByteArray wire, std::function<void(bool ok)> done)
+{
+    return session_.SendOnSession(std::move(wire), std::move(done));
+}
+
+} // namespace corvid
