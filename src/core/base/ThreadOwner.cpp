@@ -1,5 +1,7 @@
 #include "core/base/ThreadOwner.h"
 
+#include <system_error>
+
 namespace corvid {
 
 ThreadOwner::~ThreadOwner()
@@ -18,11 +20,17 @@ bool ThreadOwner::start(Job job, Job stop)
     e.stop = std::move(stop);
     // The entry stays in the list until its thread is joined, so the
     // reference outlives the job.
-    e.thread = std::thread([this, &e, job = std::move(job)] {
-        job();
-        std::lock_guard done(mutex_);
-        e.done = true;
-    });
+    try {
+        e.thread = std::thread([this, &e, job = std::move(job)] {
+            job();
+            std::lock_guard done(mutex_);
+            e.done = true;
+        });
+    } catch (const std::system_error&) {
+        // Out of threads: nothing runs, and no entry is left to join.
+        threads_.pop_back();
+        return false;
+    }
     return true;
 }
 
@@ -33,8 +41,14 @@ bool ThreadOwner::queue(Job job, Job stop)
         if (stopping_)
             return false;
         queued_.push_back({std::move(job), std::move(stop)});
-        if (!queueThread_.joinable())
-            queueThread_ = std::thread([this] { runQueue(); });
+        if (!queueThread_.joinable()) {
+            try {
+                queueThread_ = std::thread([this] { runQueue(); });
+            } catch (const std::system_error&) {
+                queued_.pop_back();
+                return false;
+            }
+        }
     }
     cv_.notify_all();
     return true;

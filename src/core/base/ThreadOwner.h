@@ -33,9 +33,10 @@ public:
     ThreadOwner(const ThreadOwner&) = delete;
     ThreadOwner& operator=(const ThreadOwner&) = delete;
 
-    // False (and nothing runs) once stopAll() has begun.
+    // False (and nothing runs) once stopAll() has begun, or when no thread
+    // can be made.
     bool start(Job job, Job stop = {});
-    // False once stopAll() has begun. `stop` is called by stopAll() while
+    // False once stopAll() has begun, or when the queue's thread cannot be made. `stop` is called by stopAll() while
     // this job runs.
     bool queue(Job job, Job stop = {});
     void reap();
