@@ -1,5 +1,5 @@
 // Which block reaches which call of the transfer side, on which thread, and
-// which connections the session counts as the partner's.
+// when a disconnection is logged.
 #include "SessionSide.h"
 
 #include "core/protocol/Commands.h"
@@ -131,25 +131,6 @@ TEST(Dispatch, EachBlockReachesItsOwnCallInBothRoles)
     EXPECT_EQ(d.calls()[2].fileName, QByteArray("want.txt"));
     b.ctl.disconnectClient();
     peer.join();
-}
-
-TEST(Dispatch, PartnerThreadsAreCountedOnlyWhileASessionExists)
-{
-    ServerSide a;
-    TcpConnection early;
-    ASSERT_TRUE(early.connectTo(QStringLiteral("127.0.0.1"), a.ctl.listeningPort(), 2000));
-    // A connection without a session is served but not counted.
-    ASSERT_TRUE(Transport::WriteHeader(early, block("Result", "File", "")));
-    Side b(QStringLiteral("Ben"));
-    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), Outcome::Connected);
-    QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
-    EXPECT_TRUE(a.ctl.acceptedConnectionThreads().empty());
-
-    TcpConnection transfer;
-    ASSERT_TRUE(transfer.connectTo(QStringLiteral("127.0.0.1"), a.ctl.listeningPort(), 2000));
-    QTRY_COMPARE_WITH_TIMEOUT(int(a.ctl.acceptedConnectionThreads().size()), 1, kWaitMs);
-    transfer.close();
-    QTRY_VERIFY_WITH_TIMEOUT(a.ctl.acceptedConnectionThreads().empty(), kWaitMs);
 }
 
 TEST(Dispatch, DisconnectIsLoggedOnlyAfterAPeerWasKnown)

@@ -40,8 +40,8 @@ HeaderBlock rawConnect(quint16 port, const QByteArray& protocolValue, TcpConnect
 // Echoes every line; a line counts as the greeting.
 class EchoHandler : public ConnectionServer::Handler {
 public:
-    void onConnect(AcceptedConnection&) override {}
-    void onExecute(AcceptedConnection& c) override
+    void ServerConnect(AcceptedConnection&) override {}
+    void ServerExecute(AcceptedConnection& c) override
     {
         QByteArray line;
         if (c.connection->readLine(line, 200) != ReadStatus::Ok)
@@ -49,7 +49,7 @@ public:
         c.greeted = true;
         c.connection->writeAll(line + "\n");
     }
-    void onDisconnect(AcceptedConnection&) override {}
+    void ServerDisconnect(AcceptedConnection&) override {}
 };
 
 // A connection to the loopback listener from the given source address (all

@@ -1,22 +1,17 @@
 #include "core/protocol/TcpConnection.h"
 
-#include "core/protocol/DetachedLookup.h"
-#include "core/protocol/HostResolver.h"
+#include "core/protocol/SocketDeadline.h"
+#include "core/protocol/TcpConnector.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <memory>
-#include <system_error>
 #include <utility>
 
 namespace corvid {
@@ -25,51 +20,6 @@ namespace {
 // recv fills the input buffer in large reads even when callers take small
 // pieces, so a body or a file costs few system calls.
 constexpr qsizetype kRecvChunk = 64 * 1024;
-
-using Clock = std::chrono::steady_clock;
-
-// A time limit turned into a point in time, so that retries after EINTR or
-// an empty wake-up do not extend the wait.
-class Deadline {
-public:
-    explicit Deadline(int timeoutMs)
-        : unlimited_(timeoutMs < 0)
-        , end_(Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs))
-    {
-    }
-    // Milliseconds left for poll(): -1 without a limit, never below 0.
-    int remaining() const
-    {
-        if (unlimited_)
-            return -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
-        return left > 0 ? int(left) : 0;
-    }
-
-private:
-    bool unlimited_;
-    Clock::time_point end_;
-};
-
-QString errnoText(int e)
-{
-    return QString::fromStdString(std::error_code(e, std::generic_category()).message());
-}
-
-// poll() on one descriptor, restarting after signals without stretching the
-// time limit. Returns poll's result.
-constexpr int kCancelSliceMs = 50;
-
-int pollOne(int fd, short events, const Deadline& deadline)
-{
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, deadline.remaining());
-        if (r < 0 && errno == EINTR)
-            continue;
-        return r;
-    }
-}
 
 QString addressText(const sockaddr_storage& ss)
 {
@@ -97,43 +47,6 @@ quint16 portOf(const sockaddr_storage& ss)
         return ntohs(reinterpret_cast<const sockaddr_in6*>(&ss)->sin6_port);
     return 0;
 }
-
-// A name lookup that may outlive the connect that asked for it: it holds the
-// resolver and its own copies of the name, and gives the list back itself.
-class AddressLookup : public DetachedLookup::Job {
-public:
-    AddressLookup(std::shared_ptr<IHostResolver> resolver, QByteArray name, QByteArray service)
-        : resolver_(std::move(resolver))
-        , name_(std::move(name))
-        , service_(std::move(service))
-    {
-    }
-    ~AddressLookup() override
-    {
-        if (list_)
-            resolver_->release(list_);
-    }
-    void run() override
-    {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        hints.ai_flags = AI_NUMERICSERV;
-        rc_ = resolver_->resolve(name_.constData(), service_.constData(), &hints, &list_);
-        if (rc_ != 0)
-            list_ = nullptr;
-    }
-    int rc() const { return rc_; }
-    const addrinfo* list() const { return list_; }
-
-private:
-    std::shared_ptr<IHostResolver> resolver_;
-    const QByteArray name_;
-    const QByteArray service_;
-    int rc_ = EAI_AGAIN;
-    addrinfo* list_ = nullptr;
-};
 
 } // namespace
 
@@ -212,100 +125,11 @@ bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, 
                               const std::atomic<bool>* cancel)
 {
     close();
-    const Deadline deadline(timeoutMs);
-
-    QByteArray name = host.trimmed().toUtf8();
-    if (name.startsWith('[') && name.endsWith(']'))
-        name = name.mid(1, name.size() - 2);
-    const QByteArray service = QByteArray::number(port);
-
-    // A dotted or colon address needs no name service and no helper.
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
-    addrinfo* numeric = nullptr;
-    int rc = ::getaddrinfo(name.constData(), service.constData(), &hints, &numeric);
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> numericList(rc == 0 ? numeric : nullptr, &::freeaddrinfo);
-    std::shared_ptr<AddressLookup> lookup;
-    const addrinfo* first = numericList.get();
-    if (rc == EAI_NONAME) {
-        // A name: looked up on a helper, so that the time limit and the
-        // cancel flag end this wait even when the name service never answers.
-        lookup = std::make_shared<AddressLookup>(resolver_ ? resolver_ : IHostResolver::system(), name, service);
-        switch (DetachedLookup::run(lookup, deadline.remaining(), cancel)) {
-        case DetachedLookup::Outcome::Done:
-            rc = lookup->rc();
-            first = lookup->list();
-            break;
-        case DetachedLookup::Outcome::TimedOut:
-            if (error)
-                *error = errnoText(ETIMEDOUT);
-            return false;
-        case DetachedLookup::Outcome::Cancelled:
-            if (error)
-                *error = errnoText(ECANCELED);
-            return false;
-        case DetachedLookup::Outcome::Busy:
-            rc = EAI_AGAIN;
-            break;
-        }
-    }
-    if (rc != 0 || !first) {
-        if (error)
-            *error = QString::fromLocal8Bit(::gai_strerror(rc != 0 ? rc : EAI_NONAME));
+    const int s = TcpConnector::open(host, port, timeoutMs, resolver_, error, cancel);
+    if (s < 0)
         return false;
-    }
-
-    QString lastError = errnoText(ECONNREFUSED);
-    for (const addrinfo* ai = first; ai; ai = ai->ai_next) {
-        const int s = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
-        if (s < 0) {
-            lastError = errnoText(errno);
-            continue;
-        }
-        int err = 0;
-        if (::connect(s, ai->ai_addr, ai->ai_addrlen) < 0) {
-            err = errno;
-            if (err == EINPROGRESS || err == EINTR) {
-                int r = 0;
-                for (;;) {
-                    const int left = deadline.remaining();
-                    const bool sliced = cancel && (left < 0 || left > kCancelSliceMs);
-                    r = pollOne(s, POLLOUT, Deadline(sliced ? kCancelSliceMs : left));
-                    if (r != 0 || !sliced || cancel->load())
-                        break;
-                }
-                if (r == 0) {
-                    err = ETIMEDOUT;
-                } else if (r < 0) {
-                    err = errno;
-                } else {
-                    socklen_t len = sizeof err;
-                    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
-                        err = errno;
-                }
-            }
-        }
-        if (err != 0) {
-            ::close(s);
-            lastError = errnoText(err);
-            if (err == ETIMEDOUT || deadline.remaining() == 0)
-                break;  // the time limit covers every address together
-            continue;
-        }
-        // Reads and writes wait in poll() and blocking send(); the socket
-        // itself goes back to blocking mode.
-        const int flags = ::fcntl(s, F_GETFL);
-        if (flags >= 0)
-            ::fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
-        adopt(s);
-        return true;
-    }
-    if (error)
-        *error = lastError;
-    return false;
+    adopt(s);
+    return true;
 }
 
 bool TcpConnection::isOpen() const
@@ -318,7 +142,7 @@ ReadStatus TcpConnection::fill(int timeoutMs)
     const int fd = fd_;
     if (fd < 0)
         return ReadStatus::Closed;
-    const int r = pollOne(fd, POLLIN, Deadline(timeoutMs));
+    const int r = SocketDeadline(timeoutMs).poll(fd, POLLIN);
     if (r == 0)
         return ReadStatus::Timeout;
     if (shut_)
@@ -350,7 +174,7 @@ ReadStatus TcpConnection::fill(int timeoutMs)
 ReadStatus TcpConnection::readLine(QByteArray& line, int timeoutMs, int maxLen)
 {
     line.clear();
-    const Deadline deadline(timeoutMs);
+    const SocketDeadline deadline(timeoutMs);
     for (;;) {
         if (shut_)
             return ReadStatus::Closed;
@@ -381,7 +205,7 @@ ReadStatus TcpConnection::readLine(QByteArray& line, int timeoutMs, int maxLen)
 
 ReadStatus TcpConnection::readSome(QByteArray& out, qint64 maxBytes, int timeoutMs)
 {
-    const Deadline deadline(timeoutMs);
+    const SocketDeadline deadline(timeoutMs);
     for (;;) {
         if (shut_)
             return ReadStatus::Closed;
@@ -433,12 +257,12 @@ bool TcpConnection::writeAll(const char* data, qint64 size, int stallMs,
             sendTimeoutMs_ = sendTimeout;
     }
     qint64 accepted = 0;
-    Deadline idle(stallMs);  // restarted whenever the peer takes bytes
+    SocketDeadline idle(stallMs);  // restarted whenever the peer takes bytes
     while (accepted < size) {
         const ssize_t n = ::send(fd, data + accepted, size_t(size - accepted), MSG_NOSIGNAL);
         if (n > 0) {
             accepted += n;
-            idle = Deadline(stallMs);
+            idle = SocketDeadline(stallMs);
             if (progress)
                 progress(accepted);
             continue;
@@ -446,7 +270,7 @@ bool TcpConnection::writeAll(const char* data, qint64 size, int stallMs,
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int r = pollOne(fd, POLLOUT, idle);
+            const int r = idle.poll(fd, POLLOUT);
             if (r > 0 && !shut_)
                 continue;
             if (r == 0)

@@ -41,7 +41,7 @@ public:
     // Connects to host (dotted address or name) within timeoutMs, the name
     // lookup included. When `cancel` turns true the wait ends within about
     // 50 ms, also during the lookup (which then finishes on a helper thread
-    // of its own, see DetachedLookup).
+    // of its own, see DetachedLookup). TcpConnector does the finding.
     bool connectTo(const QString& host, quint16 port, int timeoutMs, QString* error = nullptr,
                    const std::atomic<bool>* cancel = nullptr);
     // The name service connectTo asks (the system's when none is set).

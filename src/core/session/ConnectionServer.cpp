@@ -1,8 +1,5 @@
 #include "core/session/ConnectionServer.h"
 
-#include <unistd.h>
-#include <sys/syscall.h>
-
 #include <algorithm>
 #include <system_error>
 
@@ -29,7 +26,9 @@ bool ConnectionServer::start(quint16 port, QString* error)
         return false;
     listening_ = true;
     refused_ = 0;
-    acceptThread_ = std::thread([this] { acceptLoop(); });
+    threads_ = std::make_unique<ThreadOwner>();
+    ThreadOwner& threads = *threads_;
+    threads.start([this, &threads] { acceptLoop(threads); }, [this] { listener_.close(); });
     return true;
 }
 
@@ -63,30 +62,13 @@ void ConnectionServer::setPartnerAddress(const QString& address)
 void ConnectionServer::stop()
 {
     listening_ = false;
-    listener_.close();
-    if (acceptThread_.joinable())
-        acceptThread_.join();
-    listener_.release();  // the port is free again once we stop
-    // Wake every reader, then join outside the lock: the handlers may want it.
-    std::list<std::unique_ptr<AcceptedConnection>> all;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& c : connections_)
-            c->connection->shutdown();
-        all.swap(connections_);
+    // Closes the listener, shuts every connection down and joins every
+    // thread; each connection has left the list by then.
+    if (threads_) {
+        threads_->stopAll();
+        threads_.reset();
     }
-    for (auto& c : all)
-        if (c->thread.joinable())
-            c->thread.join();
-}
-
-void ConnectionServer::forEachConnection(const std::function<void(AcceptedConnection&)>& fn)
-{
-    reapFinished();
-    std::lock_guard lock(mutex_);
-    for (auto& c : connections_)
-        if (!c->finished)
-            fn(*c);
+    listener_.release();  // the port is free again once we stop
 }
 
 bool ConnectionServer::admits(const QString& address)
@@ -94,8 +76,6 @@ bool ConnectionServer::admits(const QString& address)
     int open = 0;
     int fromAddress = 0;
     for (const auto& c : connections_) {
-        if (c->finished)
-            continue;
         ++open;
         if (c->address == address)
             ++fromAddress;
@@ -114,7 +94,7 @@ int ConnectionServer::closeIdle()
     const auto limit = std::chrono::milliseconds(limits_.idleMs);
     Clock::duration next = Clock::duration::max();
     for (auto& c : connections_) {
-        if (c->greeted || c->finished || !c->connection->isOpen())
+        if (c->greeted || !c->connection->isOpen())
             continue;
         const auto left = c->acceptedAt + limit - now;
         if (left <= Clock::duration::zero())
@@ -127,7 +107,7 @@ int ConnectionServer::closeIdle()
     return int(std::chrono::ceil<std::chrono::milliseconds>(next).count());
 }
 
-void ConnectionServer::acceptLoop()
+void ConnectionServer::acceptLoop(ThreadOwner& threads)
 {
     while (listening_) {
         std::optional<TcpConnection> conn = listener_.accept(closeIdle());
@@ -136,65 +116,56 @@ void ConnectionServer::acceptLoop()
                 break;
             continue;  // an idle limit ran out
         }
-        reapFinished();
-        auto rec = std::make_unique<AcceptedConnection>();
+        auto rec = std::make_shared<AcceptedConnection>();
         rec->address = conn->peerAddress();
         rec->acceptedAt = Clock::now();
-        std::lock_guard lock(mutex_);
-        if (!listening_) {
-            conn->shutdown();
-            break;
+        {
+            std::lock_guard lock(mutex_);
+            if (!listening_) {
+                conn->shutdown();
+                break;
+            }
+            if (!admits(rec->address)) {
+                // No thread and nothing read: a reset, so nothing lingers here.
+                ++refused_;
+                conn->abort();
+                continue;
+            }
+            rec->connection = std::make_shared<TcpConnection>(std::move(*conn));
+            // Counted from now on, before its thread may already be done.
+            connections_.push_back(rec);
         }
-        if (!admits(rec->address)) {
-            // No thread and nothing read: a reset, so nothing lingers here.
-            ++refused_;
-            conn->abort();
-            continue;
-        }
-        rec->connection = std::make_shared<TcpConnection>(std::move(*conn));
-        AcceptedConnection* raw = rec.get();
+        bool started = false;
         try {
-            raw->thread = std::thread([this, raw] { serve(raw); });
+            started = threads.start([this, rec] { serve(rec); }, [rec] { rec->connection->shutdown(); });
         } catch (const std::system_error&) {
             ++refused_;  // out of threads: this one is turned away like any over a cap
-            raw->connection->abort();
+            forget(rec);
+            rec->connection->abort();
             continue;
         }
-        connections_.push_back(std::move(rec));
-    }
-}
-
-void ConnectionServer::serve(AcceptedConnection* c)
-{
-    {
-        std::lock_guard lock(mutex_);
-        c->threadId = std::this_thread::get_id();
-    }
-    c->tid = int(::syscall(SYS_gettid));
-    handler_.onConnect(*c);
-    while (c->connection->isOpen())
-        handler_.onExecute(*c);
-    c->connection->shutdown();
-    handler_.onDisconnect(*c);
-    c->finished = true;
-}
-
-void ConnectionServer::reapFinished()
-{
-    std::list<std::unique_ptr<AcceptedConnection>> done;
-    {
-        std::lock_guard lock(mutex_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if ((*it)->finished) {
-                done.push_back(std::move(*it));
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
+        if (!started) {  // stopping
+            forget(rec);
+            rec->connection->shutdown();
+            break;
         }
     }
-    for (auto& c : done)
-        c->thread.join();
+}
+
+void ConnectionServer::serve(const Accepted& c)
+{
+    handler_.ServerConnect(*c);
+    while (c->connection->isOpen())
+        handler_.ServerExecute(*c);
+    c->connection->shutdown();
+    handler_.ServerDisconnect(*c);
+    forget(c);
+}
+
+void ConnectionServer::forget(const Accepted& c)
+{
+    std::lock_guard lock(mutex_);
+    connections_.remove(c);
 }
 
 } // namespace corvid

@@ -1,15 +1,14 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/protocol/TcpConnection.h"
 #include "core/protocol/TcpListener.h"
 
 #include <QString>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace corvid {
 
@@ -22,23 +21,21 @@ struct ConnectionLimits {
     int idleMs = 10000;       // until the first block a handler serves (< 0: no limit)
 };
 
-// One accepted connection and the thread that serves it.
+// One accepted connection, as its thread and the caps see it.
 struct AcceptedConnection {
     std::shared_ptr<TcpConnection> connection;
     QString address;                  // the peer's address, as the caps count it
     std::chrono::steady_clock::time_point acceptedAt;
-    std::thread::id threadId;
-    std::atomic<int> tid{0};          // kernel thread id, for priorities
     // Set by the handler once the peer has sent a block it serves; until
     // then the connection is closed when the idle limit runs out.
     std::atomic<bool> greeted{false};
-    std::atomic<bool> finished{false};
-    std::thread thread;
 };
 
 // The server role's sockets: one accept thread, one thread per accepted
-// connection. The handler runs on each connection's thread: onConnect once,
-// onExecute again and again while the connection is open, onDisconnect once.
+// connection, all owned by one ThreadOwner per listening period. The
+// handler runs on each connection's thread: ServerConnect once,
+// ServerExecute again and again while the connection is open,
+// ServerDisconnect once.
 //
 // The port may be reachable by anyone, so what a stranger can hold is
 // bounded: connections over a cap are closed at once, before any thread is
@@ -48,9 +45,9 @@ class ConnectionServer {
 public:
     struct Handler {
         virtual ~Handler() = default;
-        virtual void onConnect(AcceptedConnection& c) = 0;
-        virtual void onExecute(AcceptedConnection& c) = 0;
-        virtual void onDisconnect(AcceptedConnection& c) = 0;
+        virtual void ServerConnect(AcceptedConnection& c) = 0;
+        virtual void ServerExecute(AcceptedConnection& c) = 0;
+        virtual void ServerDisconnect(AcceptedConnection& c) = 0;
     };
 
     using Limits = ConnectionLimits;
@@ -78,27 +75,28 @@ public:
     // Connections closed at once for being over a cap, since start.
     quint64 refusedCount() const { return refused_; }
 
-    // Visits the connections still open (under the server's lock).
-    void forEachConnection(const std::function<void(AcceptedConnection&)>& fn);
-
 private:
-    void acceptLoop();
+    using Accepted = std::shared_ptr<AcceptedConnection>;
+
+    void acceptLoop(ThreadOwner& threads);
     bool admits(const QString& address);  // under mutex_
     // Shuts connections whose idle limit has run out; gives the wait until
     // the next one does (-1: none waits).
     int closeIdle();
-    void serve(AcceptedConnection* c);
-    void reapFinished();  // joins threads whose connection has ended
+    void serve(const Accepted& c);
+    void forget(const Accepted& c);  // the connection no longer counts
 
     Handler& handler_;
     TcpListener listener_;
-    std::thread acceptThread_;
+    // Made by start(), stopped and dropped by stop(): a stopped owner takes
+    // no new threads. Touched by start() and stop() only.
+    std::unique_ptr<ThreadOwner> threads_;
     std::atomic<bool> listening_{false};
     std::atomic<quint64> refused_{0};
     mutable std::mutex mutex_;  // guards the fields below
     Limits limits_;
     QString partnerAddress_;
-    std::list<std::unique_ptr<AcceptedConnection>> connections_;
+    std::list<Accepted> connections_;  // open ones; each leaves when its thread is done
 };
 
 } // namespace corvid

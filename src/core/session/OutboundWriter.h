@@ -1,17 +1,16 @@
 #pragma once
+#include "core/base/ThreadOwner.h"
 #include "core/protocol/TcpConnection.h"
 
 #include <QByteArray>
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace corvid {
 
-// Writes to session connections off the UI thread, one job after another.
+// Writes to session connections off the UI thread, one job after another
+// on the queue thread of a ThreadOwner.
 // A peer that stops reading holds this thread, never the window: a write
 // that makes no progress for the stall limit fails and shuts its connection
 // down. `done` runs on the writer's thread.
@@ -34,7 +33,7 @@ public:
               std::function<void(bool ok)> done);
     // Ends the thread after the job in hand; callers shut the connections
     // down first so that a blocked write returns at once. Jobs not started
-    // are dropped.
+    // are dropped. Not from `done`.
     void stop();
 
 private:
@@ -45,14 +44,10 @@ private:
         std::function<void(bool)> done;
     };
     bool enqueue(Job job);
-    void run();
+    void write(Job& job) const;
 
-    int stallMs_ = kDefaultStallMs;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<Job> jobs_;
-    bool stopped_ = false;
-    std::thread thread_;
+    std::atomic<int> stallMs_{kDefaultStallMs};
+    ThreadOwner threads_;
 };
 
 } // namespace corvid

@@ -1,65 +1,20 @@
 #include "core/session/SessionController.h"
 
-#include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
 #include "core/session/HtmlText.h"
 #include "core/session/ISessionDispatch.h"
 #include "core/session/UiHandOver.h"
-#include "core/settings/Conversions.h"
 
 #include <QRegularExpression>
-#include <algorithm>
 
 namespace corvid {
-
-namespace {
-const QString kConnected = QStringLiteral("接続成功");
-const QString kConnectFailed = QStringLiteral("接続失敗");
-const QString kNotFound = QStringLiteral("サーバが見つかりません");
-const QString kDisconnected = QStringLiteral("切断");
-const QString kReceiveFailed = QStringLiteral("メッセージ受信失敗");
-const QString kSendFailed = QStringLiteral("メッセージ送信失敗：");
-
-// A chat body read off the wire, or the reason it is not there.
-struct MessageRead {
-    bool ok = false;
-    QString text;
-};
-
-MessageRead readMessage(TcpConnection& c, const HeaderBlock& block)
-{
-    MessageRead r;
-    const qint64 n = Conversions::ParseThousands(QString::fromLatin1(Header::Value(block, "ContentLength")));
-    r.ok = n > 0 && Transport::ReadMessageText(c, n, r.text);
-    return r;
-}
-} // namespace
-
-// The client role's session connection and the one thread that connects,
-// shakes hands and then reads it.
-struct SessionController::ClientLink {
-    quint64 id = 0;  // steps of an earlier link are dropped
-    std::shared_ptr<TcpConnection> connection = std::make_shared<TcpConnection>();
-    std::atomic<bool> cancel{false};
-    std::atomic<bool> finished{false};  // the thread has nothing more to do
-    std::thread thread;
-
-    ~ClientLink() { stop(); }
-    void stop()
-    {
-        cancel = true;
-        connection->shutdown();
-        if (thread.joinable())
-            thread.join();
-    }
-};
 
 SessionController::SessionController(ILogSink& log, UiHandOver& ui, QObject* parent)
     : QObject(parent)
     , log_(log)
     , ui_(ui)
-    , server_(*this)
+    , server_(*this, ui, aliveToken_, state_, log, dispatch_)
 {
     timer1_.setInterval(500);
     connect(&timer1_, &QTimer::timeout, this, &SessionController::Timer1Timer);
@@ -67,71 +22,19 @@ SessionController::SessionController(ILogSink& log, UiHandOver& ui, QObject* par
 
 SessionController::~SessionController()
 {
+    alive_.end();
     shutdown();
-}
-
-void SessionController::onUi(std::function<void()> step)
-{
-    if (ui_.onUiThread())
-        step();
-    else
-        ui_.post(alive_, std::move(step));
-}
-
-void SessionController::setUserName(const QString& name)
-{
-    std::lock_guard lock(mutex_);
-    userName_ = name;
-}
-
-QString SessionController::userName() const
-{
-    std::lock_guard lock(mutex_);
-    return userName_;
-}
-
-QString SessionController::peerName() const
-{
-    std::lock_guard lock(mutex_);
-    return peerName_;
 }
 
 void SessionController::setPeerName(const QString& name)
 {
-    {
-        std::lock_guard lock(mutex_);
-        peerName_ = name;
-    }
+    state_.setPeerName(name);
     log_.setPeerName(name);
-}
-
-bool SessionController::hasServerSession() const
-{
-    std::lock_guard lock(mutex_);
-    return serverSession_ != nullptr;
-}
-
-std::shared_ptr<TcpConnection> SessionController::serverSessionConnection() const
-{
-    std::lock_guard lock(mutex_);
-    return serverSession_;
-}
-
-QString SessionController::partnerAddress() const
-{
-    std::lock_guard lock(mutex_);
-    return partnerAddress_;
-}
-
-std::vector<std::thread::id> SessionController::acceptedConnectionThreads() const
-{
-    std::lock_guard lock(mutex_);
-    return acceptedThreads_;
 }
 
 std::shared_ptr<TcpConnection> SessionController::clientConnection() const
 {
-    return client_ && !connecting_ ? client_->connection : nullptr;
+    return client_ && !connecting_ ? client_->connection() : nullptr;
 }
 
 bool SessionController::isClientConnected() const
@@ -162,29 +65,21 @@ SessionController::ConnectOutcome SessionController::connectToPeer(const QString
         return ConnectOutcome::NotFound;
     }
     connecting_ = true;
-    client_ = std::make_unique<ClientLink>();
-    client_->id = ++linkCount_;
-    ClientLink& link = *client_;
-    link.thread = std::thread([this, &link, host, port, name = SjisCodec::encode(ownName)] {
-        clientThread(link, host, quint16(port), name);
-    });
+    ClientLink::Owner& owner = *this;
+    client_ = std::make_unique<ClientLink>(owner, ui_, aliveToken_, state_.protocol());
+    client_->start(host, quint16(port), SjisCodec::encode(ownName));
     return ConnectOutcome::Pending;
 }
 
-void SessionController::clientThread(ClientLink& link, QString host, quint16 port, QByteArray ownName)
+void SessionController::linkHandshakeEnded(ClientLink::Handshake result, const QString& host, quint16 port,
+                                           const QByteArray& peerName)
 {
-    TcpConnection& c = *link.connection;
     ConnectOutcome outcome = ConnectOutcome::NotFound;
-    QByteArray peer;
-    if (c.connectTo(host, port, Transport::kConnectTimeoutMs, nullptr, &link.cancel) && !link.cancel) {
-        outcome = Commands::RequestConnect(c, protocol_, QByteArray(kToken), peer, ownName) ? ConnectOutcome::Connected
-                                                                                           : ConnectOutcome::Refused;
-    }
-    if (outcome != ConnectOutcome::Connected)
-        link.finished = true;
-    onUi([this, outcome, host, port, peer] { connectDone(outcome, host, port, peer); });
-    if (outcome == ConnectOutcome::Connected)
-        clientReader(link);
+    if (result == ClientLink::Handshake::Refused)
+        outcome = ConnectOutcome::Refused;
+    else if (result == ClientLink::Handshake::Accepted)
+        outcome = ConnectOutcome::Connected;
+    connectDone(outcome, host, port, peerName);
 }
 
 void SessionController::connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer)
@@ -195,7 +90,7 @@ void SessionController::connectDone(ConnectOutcome outcome, const QString& host,
     if (outcome == ConnectOutcome::NotFound) {
         endClientLink();
         emit connectionStateChanged();
-        log_.AddLogLine(kNotFound, LineSys);
+        log_.AddLogLine(SessionTexts::ServerNotFound(), LineSys);
         emit connectFinished(outcome);
         return;
     }
@@ -204,13 +99,13 @@ void SessionController::connectDone(ConnectOutcome outcome, const QString& host,
     setPeerName(name);
     if (outcome == ConnectOutcome::Refused) {
         emit connectionStateChanged();
-        log_.AddLogLine(kConnectFailed, LineSys);
+        log_.AddLogLine(SessionTexts::ConnectFailed(), LineSys);
         emit connectFinished(outcome);
         disconnectClient();
         return;
     }
     emit connectionStateChanged();
-    log_.AddLogLine(kConnected, LineSys);
+    log_.AddLogLine(SessionTexts::Connected(), LineSys);
     recentPeers_.AddRecentPeer(host + QLatin1Char(':') + QString::number(port) + QLatin1Char(' ') + name);
     emit recentPeersChanged();
     emit titleChanged(name);
@@ -218,32 +113,13 @@ void SessionController::connectDone(ConnectOutcome outcome, const QString& host,
     emit connectFinished(outcome);
 }
 
-void SessionController::clientReader(ClientLink& link)
-{
-    TcpConnection& c = *link.connection;
-    while (c.isOpen() && !link.cancel) {
-        HeaderBlock block;
-        const int code = Commands::ReadCommand(c, block, Transport::kServerPollMs);
-        if (code <= CmdOther)
-            continue;
-        MessageRead message;
-        if (code == CmdSend && Header::GetContentType(block) == CtMessage)
-            message = readMessage(c, block);
-        onUi([this, id = link.id, block, message] {
-            if (client_ && client_->id == id)
-                dispatchClientBlock(block, message.ok, message.text);
-        });
-    }
-    link.finished = true;
-}
-
-void SessionController::dispatchClientBlock(const HeaderBlock& block, bool messageOk, const QString& text)
+void SessionController::linkBlockArrived(const HeaderBlock& block, const IncomingChat& chat)
 {
     const int code = Header::Classify(block);
     const int type = Header::GetContentType(block);
     ISessionDispatch* dispatch = dispatch_;
     if (code == CmdSend && type == CtMessage)
-        log_.AddLogLine(messageOk ? text : kReceiveFailed, messageOk ? LineRecv : LineSys);
+        chat.log(log_);
     else if (!dispatch)
         return;
     else if (code == CmdSend && type == CtFileList)
@@ -256,8 +132,7 @@ void SessionController::dispatchClientBlock(const HeaderBlock& block, bool messa
 
 void SessionController::endClientLink()
 {
-    // Dropping the link shuts its connection and joins its thread, which
-    // wakes at once from the shutdown.
+    // Dropping the link shuts its connection and joins its thread.
     client_.reset();
 }
 
@@ -269,16 +144,10 @@ void SessionController::disconnectClient()
 
 void SessionController::ClientDisconnected()
 {
-    emit titleChanged(QString::fromLatin1(kAppTitle));
-    bool hadPeer = false;
-    {
-        std::lock_guard lock(mutex_);
-        hadPeer = !peerName_.isEmpty();
-        peerName_.clear();
-    }
-    if (hadPeer) {
+    emit titleChanged(SessionTexts::AppTitle());
+    if (state_.clearPeerName()) {
         log_.setPeerName(QString());
-        log_.AddLogLine(kDisconnected, LineSys);
+        log_.AddLogLine(SessionTexts::Disconnected(), LineSys);
     }
     timer1_.stop();
     emit clientDisconnected();
@@ -287,9 +156,9 @@ void SessionController::ClientDisconnected()
 
 void SessionController::Timer1Timer()
 {
-    // The reader hands blocks over as they arrive; the tick only notices a
+    // The link hands blocks over as they arrive; the tick only notices a
     // connection that has ended.
-    if (client_ && !connecting_ && (client_->finished || !client_->connection->isOpen()))
+    if (client_ && !connecting_ && (client_->finished() || !client_->connection()->isOpen()))
         disconnectClient();
 }
 
@@ -324,9 +193,10 @@ bool SessionController::SendOnSession(std::function<bool(QByteArray&)> prepare, 
     const std::shared_ptr<TcpConnection> c = serverMode_ ? serverSessionConnection() : clientConnection();
     if (!c || !c->isOpen())
         return false;
+    // `done` is called on the writer's thread; the step it posts runs on ours.
     return writer_.send(c, std::move(prepare), [this, done = std::move(done)](bool ok) {
         if (done)
-            onUi([done, ok] { done(ok); });
+            ui_.post(aliveToken_, [done, ok] { done(ok); });
     });
 }
 
@@ -345,7 +215,7 @@ bool SessionController::SendChatMessage(const QString& text)
     const bool server = serverMode_;
     const std::shared_ptr<TcpConnection> c = server ? serverSessionConnection() : clientConnection();
     if (!c || !c->isOpen()) {
-        log_.AddLogLine(kSendFailed + MessageBody(text), LineSys);
+        log_.AddLogLine(SessionTexts::SendFailed() + MessageBody(text), LineSys);
         return false;
     }
     auto chat = std::make_shared<OutgoingChat>();
@@ -364,7 +234,7 @@ bool SessionController::SendChatMessage(const QString& text)
     auto finished = [this, chat, c, server](bool ok) {
         --chatInFlight_;
         if (!ok) {
-            log_.AddLogLine(kSendFailed + chat->body, LineSys);
+            log_.AddLogLine(SessionTexts::SendFailed() + chat->body, LineSys);
             // A session whose write failed is not one any more; a message
             // that was never written leaves it as it is.
             if (!chat->fits)
@@ -381,7 +251,7 @@ bool SessionController::SendChatMessage(const QString& text)
     ++chatInFlight_;
     if (!SendOnSession(std::move(prepare), finished)) {
         --chatInFlight_;
-        log_.AddLogLine(kSendFailed + MessageBody(text), LineSys);
+        log_.AddLogLine(SessionTexts::SendFailed() + MessageBody(text), LineSys);
         return false;
     }
     return true;
@@ -391,130 +261,25 @@ bool SessionController::SendChatMessage(const QString& text)
 
 bool SessionController::startServer(quint16 port, QString* error)
 {
-    return server_.start(port, error);
+    return server_.connections().start(port, error);
 }
 
 void SessionController::stopServer()
 {
-    server_.stop();
+    server_.connections().stop();
 }
 
-void SessionController::onConnect(AcceptedConnection& c)
+void SessionController::serverSessionBegan(const QString& peerName)
 {
-    std::lock_guard lock(mutex_);
-    // Judged by when the connection was accepted, not by when its thread
-    // got going: a connection that came before the handshake is no
-    // partner's, however late its thread starts.
-    if (serverSession_ && c.acceptedAt >= sessionSince_)
-        acceptedThreads_.push_back(c.threadId);
+    emit titleChanged(peerName);
+    emit connectionStateChanged();
 }
 
-void SessionController::onExecute(AcceptedConnection& c)
+void SessionController::serverConnectionEnded(bool wasSession)
 {
-    HeaderBlock block;
-    const int code = Commands::ReadCommand(*c.connection, block, Transport::kServerPollMs);
-    if (code <= CmdOther)
-        return;
-    // A block we serve: from here on the conversation's own limits rule.
-    c.greeted = true;
-    if (code == CmdConnect) {
-        serverHandshake(c, block);
-        return;
-    }
-    const int type = Header::GetContentType(block);
-    if (code == CmdSend && type == CtMessage) {
-        serverMessage(c, block);
-        return;
-    }
-    ISessionDispatch* dispatch = dispatch_;
-    if (!dispatch)
-        return;
-    TcpConnection& conn = *c.connection;
-    if (code == CmdSend && type == CtFileList)
-        dispatch->AcceptPushedList(conn, block);
-    else if (code == CmdSend && type == CtFile)
-        dispatch->AcceptPushedFile(conn, block);
-    else if (code == CmdRecv && type == CtFileList)
-        dispatch->ServeListRequest(conn, block);
-    else if (code == CmdRecv && type == CtFile)
-        dispatch->ServeFileRequest(conn, block);
-}
-
-void SessionController::serverMessage(AcceptedConnection& c, const HeaderBlock& block)
-{
-    // The body is read in every case, so the stream stays in step.
-    const MessageRead message = readMessage(*c.connection, block);
-    const std::shared_ptr<TcpConnection> session = serverSessionConnection();
-    if (!session) {
-        log_.AddLogLine(kReceiveFailed, LineSys);
-        return;
-    }
-    // Only the partner that shook hands speaks in the log.
-    if (session != c.connection)
-        return;
-    log_.AddLogLine(message.ok ? message.text : kReceiveFailed, message.ok ? LineRecv : LineSys);
-}
-
-void SessionController::serverHandshake(AcceptedConnection& c, HeaderBlock& block)
-{
-    std::lock_guard handshake(handshakeMutex_);
-    const bool allowed = !hasServerSession();
-    QByteArray peer = SjisCodec::encode(peerName());
-    const bool accepted = Commands::AnswerConnect(*c.connection, protocol_, QByteArray(kToken), allowed, block, peer,
-                                                  SjisCodec::encode(userName()));
-    if (!accepted) {
-        log_.AddLogLine(kConnectFailed, LineSys);
-        return;
-    }
-    QString title;
-    const QString address = c.address;
-    server_.setPartnerAddress(address);
-    {
-        std::lock_guard lock(mutex_);
-        serverSession_ = c.connection;
-        sessionSince_ = std::chrono::steady_clock::now();
-        partnerAddress_ = address;
-        if (peerName_.isEmpty())
-            peerName_ = SjisCodec::decode(peer);
-        title = peerName_;
-    }
-    log_.setPeerName(title);
-    log_.AddLogLine(kConnected, LineSys);
-    onUi([this, title] {
-        emit titleChanged(title);
-        emit connectionStateChanged();
-    });
-}
-
-void SessionController::onDisconnect(AcceptedConnection& c)
-{
-    bool wasSession = false;
-    {
-        std::lock_guard lock(mutex_);
-        acceptedThreads_.erase(std::remove(acceptedThreads_.begin(), acceptedThreads_.end(), c.threadId),
-                               acceptedThreads_.end());
-        if (serverSession_ && serverSession_ == c.connection) {
-            serverSession_.reset();
-            partnerAddress_.clear();
-            peerName_.clear();
-            wasSession = true;
-        }
-    }
-    if (wasSession) {
-        {
-            // Not while another peer shakes hands: its address may be set already.
-            std::lock_guard handshake(handshakeMutex_);
-            if (!hasServerSession())
-                server_.setPartnerAddress(QString());
-        }
-        log_.setPeerName(QString());
-        log_.AddLogLine(kDisconnected, LineSys);
-    }
-    onUi([this, wasSession] {
-        if (wasSession)
-            emit titleChanged(QString::fromLatin1(kAppTitle));
-        emit connectionStateChanged();
-    });
+    if (wasSession)
+        emit titleChanged(SessionTexts::AppTitle());
+    emit connectionStateChanged();
 }
 
 void SessionController::shutdown()
@@ -523,7 +288,7 @@ void SessionController::shutdown()
     timer1_.stop();
     connecting_ = false;
     endClientLink();
-    server_.stop();
+    server_.connections().stop();
     writer_.stop();
 }
 

@@ -1,20 +1,21 @@
 #pragma once
+#include "core/base/Liveness.h"
 #include "core/protocol/HeaderBlock.h"
 #include "core/protocol/TcpConnection.h"
+#include "core/session/ClientLink.h"
 #include "core/session/ConnectionServer.h"
 #include "core/session/ILogSink.h"
 #include "core/session/OutboundWriter.h"
 #include "core/session/RecentPeers.h"
+#include "core/session/SessionServer.h"
+#include "core/session/SessionState.h"
+#include "core/session/SessionTexts.h"
 
 #include <QObject>
 #include <QTimer>
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace corvid {
 
@@ -24,23 +25,23 @@ class UiHandOver;
 // The session state and both roles, without any window: the main window
 // forwards its buttons here and renders the signals. Public calls belong to
 // the UI thread; signals are emitted there. The network never blocks that
-// thread: the client's connect, handshake and reading run on a thread of
-// their own, accepted connections on theirs, and writes on the session
-// connection go through the outbound writer.
-class SessionController : public QObject, private ConnectionServer::Handler {
+// thread: the client's connect, handshake and reading run on the thread of
+// its ClientLink, accepted connections on theirs (SessionServer), and writes
+// on the session connection go through the outbound writer.
+class SessionController : public QObject, private ClientLink::Owner, private SessionServer::Owner {
     Q_OBJECT
 public:
-    static constexpr const char* kAppTitle = "Corvid";
+    static constexpr const char* kAppTitle = SessionTexts::kAppTitle;
     enum class ConnectOutcome { MissingInput, Busy, Pending, NotFound, Refused, Connected };
     Q_ENUM(ConnectOutcome)
 
     SessionController(ILogSink& log, UiHandOver& ui, QObject* parent = nullptr);
     ~SessionController() override;
 
-    void setUserName(const QString& name);
-    QString userName() const;
-    QString peerName() const;
-    int protocolNumber() const { return protocol_; }
+    void setUserName(const QString& name) { state_.setUserName(name); }
+    QString userName() const { return state_.userName(); }
+    QString peerName() const { return state_.peerName(); }
+    int protocolNumber() const { return state_.protocolNumber(); }
     bool serverMode() const { return serverMode_; }
     void setServerMode(bool on) { serverMode_ = on; }
     RecentPeers& recentPeers() { return recentPeers_; }
@@ -64,19 +65,16 @@ public:
     // Server role.
     // Caps on accepted connections and the idle limit before a first block
     // (ConnectionServer::Limits has the defaults).
-    void setConnectionLimits(const ConnectionServer::Limits& limits) { server_.setLimits(limits); }
-    quint64 refusedConnections() const { return server_.refusedCount(); }
+    void setConnectionLimits(const ConnectionServer::Limits& limits) { server_.connections().setLimits(limits); }
+    quint64 refusedConnections() const { return server_.connections().refusedCount(); }
     bool startServer(quint16 port, QString* error = nullptr);
     void stopServer();
-    bool isListening() const { return server_.isListening(); }
-    quint16 listeningPort() const { return server_.port(); }
-    bool hasServerSession() const;
-    std::shared_ptr<TcpConnection> serverSessionConnection() const;
+    bool isListening() const { return server_.connections().isListening(); }
+    quint16 listeningPort() const { return server_.connections().port(); }
+    bool hasServerSession() const { return state_.hasServerSession(); }
     // The session partner's address as the listener sees it (the peer
     // address of the connection that shook hands); empty without a session.
-    QString partnerAddress() const;
-    // Threads of connections accepted while a session existed, in order.
-    std::vector<std::thread::id> acceptedConnectionThreads() const;
+    QString partnerAddress() const { return state_.partnerAddress(); }
 
     // Sends typed text as a chat message on the session connection of the
     // current role; messages go out in order. False, with the failure line,
@@ -114,51 +112,35 @@ signals:
     void chatSent(const QString& text);
 
 private:
-    struct ClientLink;
+    void linkHandshakeEnded(ClientLink::Handshake result, const QString& host, quint16 port,
+                            const QByteArray& peerName) override;
+    void linkBlockArrived(const HeaderBlock& block, const IncomingChat& chat) override;
+    void serverSessionBegan(const QString& peerName) override;
+    void serverConnectionEnded(bool wasSession) override;
 
-    void onConnect(AcceptedConnection& c) override;
-    void onExecute(AcceptedConnection& c) override;
-    void onDisconnect(AcceptedConnection& c) override;
-
-    void clientThread(ClientLink& link, QString host, quint16 port, QByteArray ownName);
-    void clientReader(ClientLink& link);
     void connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer);
-    void dispatchClientBlock(const HeaderBlock& block, bool messageOk, const QString& text);
-    void serverHandshake(AcceptedConnection& c, HeaderBlock& block);
-    void serverMessage(AcceptedConnection& c, const HeaderBlock& block);
     void ClientDisconnected();
     void endClientLink();
     void setPeerName(const QString& name);
-    // Runs `step` on the UI thread: now when called there, else posted (and
-    // dropped when this object is gone or shutdown has begun).
-    void onUi(std::function<void()> step);
     std::shared_ptr<TcpConnection> clientConnection() const;
+    std::shared_ptr<TcpConnection> serverSessionConnection() const { return state_.serverSession(); }
 
     ILogSink& log_;
     UiHandOver& ui_;
-    // Steps posted by this object's threads run only while it lives.
-    std::shared_ptr<void> alive_ = std::make_shared<int>(0);
+    // Steps this object's threads post run only while it lives.
+    Liveness alive_;
+    const std::weak_ptr<void> aliveToken_ = alive_.token();  // taken here, handed to the threads
     std::atomic<ISessionDispatch*> dispatch_{nullptr};
-    std::atomic<int> protocol_{1};
+    SessionState state_;
     std::atomic<bool> serverMode_{false};
     std::atomic<bool> stopped_{false};
-    mutable std::mutex mutex_;  // guards the fields below
-    QString userName_;
-    QString peerName_;
-    std::shared_ptr<TcpConnection> serverSession_;
-    std::chrono::steady_clock::time_point sessionSince_;  // when serverSession_ shook hands
-    QString partnerAddress_;
-    std::vector<std::thread::id> acceptedThreads_;
     std::unique_ptr<ClientLink> client_;  // UI thread only
-    std::mutex handshakeMutex_;  // one Connect answered at a time
-
-    quint64 linkCount_ = 0;      // UI thread only
     bool connecting_ = false;    // UI thread only
     int chatInFlight_ = 0;       // UI thread only
     RecentPeers recentPeers_;
     QTimer timer1_;
     OutboundWriter writer_;
-    ConnectionServer server_;
+    SessionServer server_;
 };
 
 } // namespace corvid

@@ -1,7 +1,6 @@
 #include "core/session/UiHandOver.h"
 
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <cerrno>
 #include <chrono>
@@ -42,11 +41,6 @@ UiHandOver::~UiHandOver()
     delete notifier_;
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
-}
-
-bool UiHandOver::onUiThread() const
-{
-    return QThread::currentThread() == thread();
 }
 
 bool UiHandOver::shuttingDown() const

@@ -7,6 +7,7 @@ class QSocketNotifier;
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace corvid {
 
@@ -38,7 +39,9 @@ public:
     void beginShutdown();
     bool shuttingDown() const;
 
-    bool onUiThread() const;
+    // Compares with the thread that made this object, without asking Qt:
+    // asking from a thread Qt did not start would make Qt adopt it.
+    bool onUiThread() const { return std::this_thread::get_id() == uiThread_; }
 
 private:
     // Steps wait in a queue of our own under mutex_, and other threads wake
@@ -47,6 +50,7 @@ private:
     void drain();
     void enqueue(std::function<void()> step);
 
+    const std::thread::id uiThread_ = std::this_thread::get_id();
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;  // child of this
     mutable std::mutex mutex_;

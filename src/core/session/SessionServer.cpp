@@ -1,0 +1,113 @@
+#include "core/session/SessionServer.h"
+
+#include "core/protocol/Commands.h"
+#include "core/protocol/SjisCodec.h"
+#include "core/protocol/Transport.h"
+#include "core/session/ILogSink.h"
+#include "core/session/ISessionDispatch.h"
+#include "core/session/IncomingChat.h"
+#include "core/session/SessionState.h"
+#include "core/session/SessionTexts.h"
+#include "core/session/UiHandOver.h"
+
+namespace corvid {
+
+SessionServer::SessionServer(Owner& owner, UiHandOver& ui, std::weak_ptr<void> ownerAlive, SessionState& state,
+                             ILogSink& log, const std::atomic<ISessionDispatch*>& dispatch)
+    : owner_(owner)
+    , ui_(ui)
+    , ownerAlive_(std::move(ownerAlive))
+    , state_(state)
+    , log_(log)
+    , dispatch_(dispatch)
+    , server_(*this)
+{
+}
+
+void SessionServer::ServerConnect(AcceptedConnection&)
+{
+    // Nothing is decided at the door: every connection is served until it
+    // closes, and the caps have been applied before its thread began.
+}
+
+void SessionServer::ServerExecute(AcceptedConnection& c)
+{
+    HeaderBlock block;
+    const int code = Commands::ReadCommand(*c.connection, block, Transport::kServerPollMs);
+    if (code <= CmdOther)
+        return;
+    // A block we serve: from here on the conversation's own limits rule.
+    c.greeted = true;
+    if (code == CmdConnect) {
+        serverHandshake(c, block);
+        return;
+    }
+    const int type = Header::GetContentType(block);
+    if (code == CmdSend && type == CtMessage) {
+        ReceiveChatMessage(c, block);
+        return;
+    }
+    ISessionDispatch* dispatch = dispatch_;
+    if (!dispatch)
+        return;
+    TcpConnection& conn = *c.connection;
+    if (code == CmdSend && type == CtFileList)
+        dispatch->AcceptPushedList(conn, block);
+    else if (code == CmdSend && type == CtFile)
+        dispatch->AcceptPushedFile(conn, block);
+    else if (code == CmdRecv && type == CtFileList)
+        dispatch->ServeListRequest(conn, block);
+    else if (code == CmdRecv && type == CtFile)
+        dispatch->ServeFileRequest(conn, block);
+}
+
+void SessionServer::ReceiveChatMessage(AcceptedConnection& c, const HeaderBlock& block)
+{
+    // The body is read in every case, so the stream stays in step.
+    const IncomingChat chat = IncomingChat::Read(*c.connection, block);
+    const std::shared_ptr<TcpConnection> session = state_.serverSession();
+    if (!session) {
+        log_.AddLogLine(SessionTexts::ReceiveFailed(), LineSys);
+        return;
+    }
+    // Only the partner that shook hands speaks in the log.
+    if (session != c.connection)
+        return;
+    chat.log(log_);
+}
+
+void SessionServer::serverHandshake(AcceptedConnection& c, HeaderBlock& block)
+{
+    std::lock_guard handshake(handshakeMutex_);
+    const bool allowed = !state_.hasServerSession();
+    QByteArray peer = SjisCodec::encode(state_.peerName());
+    const bool accepted = Commands::AnswerConnect(*c.connection, state_.protocol(), QByteArray(kToken), allowed, block,
+                                                  peer, SjisCodec::encode(state_.userName()));
+    if (!accepted) {
+        log_.AddLogLine(SessionTexts::ConnectFailed(), LineSys);
+        return;
+    }
+    server_.setPartnerAddress(c.address);
+    const QString title = state_.beginServerSession(c.connection, c.address, SjisCodec::decode(peer));
+    log_.setPeerName(title);
+    log_.AddLogLine(SessionTexts::Connected(), LineSys);
+    ui_.post(ownerAlive_, [&owner = owner_, title] { owner.serverSessionBegan(title); });
+}
+
+void SessionServer::ServerDisconnect(AcceptedConnection& c)
+{
+    const bool wasSession = state_.endServerSession(c.connection);
+    if (wasSession) {
+        {
+            // Not while another peer shakes hands: its address may be set already.
+            std::lock_guard handshake(handshakeMutex_);
+            if (!state_.hasServerSession())
+                server_.setPartnerAddress(QString());
+        }
+        log_.setPeerName(QString());
+        log_.AddLogLine(SessionTexts::Disconnected(), LineSys);
+    }
+    ui_.post(ownerAlive_, [&owner = owner_, wasSession] { owner.serverConnectionEnded(wasSession); });
+}
+
+} // namespace corvid
