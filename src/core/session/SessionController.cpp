@@ -65,6 +65,8 @@ SessionController::ConnectOutcome SessionController::connectToPeer(const QString
         return ConnectOutcome::NotFound;
     }
     connecting_ = true;
+    clientHost_ = host;
+    clientPort_ = quint16(port);
     ClientLink::Owner& owner = *this;
     client_ = std::make_unique<ClientLink>(owner, ui_, aliveToken_, state_.protocol());
     client_->start(host, quint16(port), SjisCodec::encode(ownName));
@@ -297,8 +299,10 @@ bool SessionController::clientPeer(QString& host, quint16& port) const
     const auto c = clientConnection();
     if (!c || !c->isOpen())
         return false;
-    host = c->peerAddress();
-    port = c->peerPort();
+    // Transfer connections go where the session went, by the same words:
+    // a link-local address keeps its scope id.
+    host = clientHost_;
+    port = clientPort_;
     return port != 0;
 }
 

@@ -95,8 +95,9 @@ public:
     // Orderly end: cancel a connect, stop polling and listening, close every
     // connection and join every thread. Safe to call more than once.
     void shutdown();
-    // Client role: the address and port the session connection reached,
-    // where transfer connections go; false while not connected.
+    // Client role: the host and port the session was asked to reach (as
+    // given to connectToPeer), where transfer connections go; false while
+    // not connected.
     bool clientPeer(QString& host, quint16& port) const;
 
 signals:
@@ -135,6 +136,8 @@ private:
     std::atomic<bool> serverMode_{false};
     std::atomic<bool> stopped_{false};
     std::unique_ptr<ClientLink> client_;  // UI thread only
+    QString clientHost_;                  // as typed: a scope id or a name stays (UI thread only)
+    quint16 clientPort_ = 0;
     bool connecting_ = false;    // UI thread only
     int chatInFlight_ = 0;       // UI thread only
     RecentPeers recentPeers_;
