@@ -14,8 +14,6 @@ QString TransferEvents::Text(int code)
     case RcReceiveStarted: return TransferTexts::ReceiveStarted();
     case RcReceived: return TransferTexts::Received();
     case RcReceiveFailed: return TransferTexts::ReceiveFailed();
-    case RcVersionChecked: return TransferTexts::VersionChecked();
-    case RcVersionCheckFailed: return TransferTexts::VersionCheckFailed();
     default: return {};
     }
 }
@@ -28,8 +26,6 @@ std::optional<QString> TransferEvents::LogLine(int code, const QString& name,
         logged = sendPressed && messageFlags[size_t(code - RcSendStarted)];
     else if (code >= RcReceiveStarted && code <= RcReceiveFailed)
         logged = messageFlags[size_t(3 + code - RcReceiveStarted)];
-    else if (code == RcVersionChecked || code == RcVersionCheckFailed)
-        logged = true;
     if (!logged)
         return std::nullopt;
     return Text(code) + name;

@@ -43,16 +43,6 @@ QString TransferTexts::ReceiveFailed()
     return QStringLiteral("ファイル受信失敗：");
 }
 
-QString TransferTexts::VersionChecked()
-{
-    return QStringLiteral("バージョンチェック終了");
-}
-
-QString TransferTexts::VersionCheckFailed()
-{
-    return QStringLiteral("バージョンチェック失敗");
-}
-
 QString TransferTexts::ReceiveFolderFull(const QString& name)
 {
     return QStringLiteral("受信フォルダの空き容量が足りません：") + name;

@@ -8,15 +8,13 @@ namespace corvid {
 // shown grouped in thousands.
 class TransferTexts {
 public:
-    // The event table's lines; the file name follows the first six.
+    // The event table's lines; the file name follows each.
     static QString SendStarted();
     static QString Sent();
     static QString SendFailed();
     static QString ReceiveStarted();
     static QString Received();
     static QString ReceiveFailed();
-    static QString VersionChecked();
-    static QString VersionCheckFailed();
 
     // A reception that failed because the receive folder's disk is full.
     static QString ReceiveFolderFull(const QString& name);
