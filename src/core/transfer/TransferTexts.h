@@ -1,4 +1,6 @@
 #pragma once
+#include "core/settings/Conversions.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -9,30 +11,52 @@ namespace corvid {
 class TransferTexts {
 public:
     // The event table's lines; the file name follows each.
-    static QString SendStarted();
-    static QString Sent();
-    static QString SendFailed();
-    static QString ReceiveStarted();
-    static QString Received();
-    static QString ReceiveFailed();
+    static QString SendStarted() { return QStringLiteral("ファイル送信開始："); }
+    static QString Sent() { return QStringLiteral("ファイル送信成功："); }
+    static QString SendFailed() { return QStringLiteral("ファイル送信失敗："); }
+    static QString ReceiveStarted() { return QStringLiteral("ファイル受信開始："); }
+    static QString Received() { return QStringLiteral("ファイル受信成功："); }
+    static QString ReceiveFailed() { return QStringLiteral("ファイル受信失敗："); }
 
     // A reception that failed because the receive folder's disk is full.
-    static QString ReceiveFolderFull(const QString& name);
+    static QString ReceiveFolderFull(const QString& name)
+    {
+        return QStringLiteral("受信フォルダの空き容量が足りません：") + name;
+    }
     // "リスト送信" with an empty send queue.
-    static QString ListNotBuilt();
+    static QString ListNotBuilt() { return QStringLiteral("ファイルリスト作成失敗"); }
 
     // A received list: cut after `lines` lines; names refused for their
     // size, the first few by name and then a count; rows not appended
     // because the receive queue holds `limit` rows.
-    static QString ListCut(qint64 lines);
-    static QString ReceiveTooLarge(const QString& name);
-    static QString ReceiveBadSize(const QString& name);
-    static QString MoreRefused(qint64 count);
-    static QString ReceiveQueueFull(qint64 limit, qint64 notAppended);
+    static QString ListCut(qint64 lines)
+    {
+        return QStringLiteral("ファイルリストが長すぎるため、%1行で打ち切りました").arg(count(lines));
+    }
+    static QString ReceiveTooLarge(const QString& name)
+    {
+        return QStringLiteral("2GB以上のファイルは受信できません：") + name;
+    }
+    static QString ReceiveBadSize(const QString& name)
+    {
+        return QStringLiteral("サイズの正しくないファイルは受信できません：") + name;
+    }
+    static QString MoreRefused(qint64 n) { return QStringLiteral("ほか%1件のファイルも受信できません").arg(count(n)); }
+    static QString ReceiveQueueFull(qint64 limit, qint64 notAppended)
+    {
+        return QStringLiteral("受信リストが%1件に達したため、%2件のファイルを追加しませんでした")
+            .arg(count(limit), count(notAppended));
+    }
 
     // A local file the send queue cannot take.
-    static QString SendTooLarge(const QString& name);
-    static QString SendNameNotListable(const QString& name);
+    static QString SendTooLarge(const QString& name) { return QStringLiteral("2GB以上のファイルは送信できません：") + name; }
+    static QString SendNameNotListable(const QString& name)
+    {
+        return QStringLiteral("このファイル名は送信できません：") + name;
+    }
+
+private:
+    static QString count(qint64 n) { return Conversions::FormatThousands(n); }
 };
 
 } // namespace corvid
