@@ -129,6 +129,12 @@ TEST(SettingsLocation, FirstStartOfAnInstalledCopyCreatesTheConfigFolder)
     IniFile ini(l.settingsFile());
     ASSERT_TRUE(ini.writeString("Option", "UserName", "Aki"));
     EXPECT_EQ(IniFile(f.user.config + "/corvid.ini").readString("Option", "UserName", {}), "Aki");
+
+    // A packaged copy in /usr/bin is installed even for root, who could
+    // write there: its settings go to the configuration folder too.
+    const SettingsLocation packaged = SettingsLocation::decide(QStringLiteral("/usr/bin/"), f.user);
+    EXPECT_FALSE(packaged.portable());
+    EXPECT_EQ(packaged.settingsFile(), f.slash(f.user.config) + "corvid.ini");
 }
 
 TEST(SettingsLocation, AConfigFolderThatCannotBeMadeIsReported)

@@ -108,7 +108,7 @@ void SessionController::connectDone(ConnectOutcome outcome, const QString& host,
     }
     emit connectionStateChanged();
     log_.AddLogLine(SessionTexts::Connected(), LineSys);
-    recentPeers_.AddRecentPeer(host + QLatin1Char(':') + QString::number(port) + QLatin1Char(' ') + name);
+    recentPeers_.AddRecentPeer(RecentPeers::FormatEntry(host, port, name));
     emit recentPeersChanged();
     emit titleChanged(name);
     timer1_.start();

@@ -29,10 +29,18 @@ bool SettingsLocation::isWritableFolder(const QString& dir)
     return probe.open();
 }
 
+bool SettingsLocation::isSystemFolder(const QString& dir)
+{
+    static const QStringList system{QStringLiteral("/bin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin"),
+                                    QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/bin"),
+                                    QStringLiteral("/usr/games")};
+    return system.contains(QDir::cleanPath(dir));
+}
+
 SettingsLocation SettingsLocation::decide(const QString& exeDir, const UserFolders& user)
 {
     SettingsLocation l;
-    if (isWritableFolder(exeDir)) {
+    if (!isSystemFolder(exeDir) && isWritableFolder(exeDir)) {
         l.portable_ = true;
         l.folder_ = withSlash(QDir::cleanPath(exeDir));
         l.receiveFolder_ = l.folder_;

@@ -33,6 +33,10 @@ public:
     // reports them.
     static UserFolders standardUserFolders();
 
+    // A folder the system's packages install programs into. A copy there is
+    // installed even when the user (root) could write beside it: settings
+    // of a program run by root never land in /usr/bin.
+    static bool isSystemFolder(const QString& dir);
     // True when a file can be created in `dir` right now. Decided by creating
     // and removing one, since permission bits do not tell (root may write
     // anywhere the bits forbid, and a read-only mount refuses everyone).

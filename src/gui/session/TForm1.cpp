@@ -55,7 +55,7 @@ TForm1::TForm1(const QString& settingsPath, QWidget* parent)
 TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget* parent)
     : QMainWindow(parent)
     , settingsPath_(settingsPath)
-    , settings_(AppSettings::executableDir())
+    , settings_(AppSettings::defaultRecvDir())
     , handOver_(std::make_unique<UiHandOver>())
     , log_(std::make_unique<ChatLog>())
     , session_(std::make_unique<SessionController>(*log_, *handOver_))
@@ -88,6 +88,7 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     connect(controls_.get(), &ConnectionControls::controlsUpdated, form2_.get(), &TForm2::UpdateButtons);
     controls_->UpdateConnectionControls();
     about_ = new TForm3(netEnv.makerUrl, this);
+    about_->setSettingsFile(settingsPath_);
 
     notify_ = std::make_unique<WindowNotifications>(settings_, *handOver_, this, reInput, *log_);
     options_ = new TForm4(settings_, settingsPath_, this);
@@ -248,8 +249,9 @@ void TForm1::FormCreate()
     const WindowBounds b = AppSettings::loadMainForm(ini);
     move(b.Left, b.Top);
     resize(b.Width, b.Height);
-    const QString exeDir = AppSettings::executableDir();
-    s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), exeDir);
+    // Beside the executable for a portable copy, the download folder for an
+    // installed one.
+    s.loadAtStart(ini, AddressDiscovery::GetLocalHostName(), AppSettings::defaultRecvDir());
     WindowTranslucency::apply(this, s.Alpha, s.AlphaValue);
     inputHeight_ = qMax(1, s.InputHeight);
     session_->setUserName(s.UserName);
