@@ -9,6 +9,7 @@
 #include "core/transfer/TransferSide.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/session/ConnectionControls.h"
+#include "gui/transfer/FileDrops.h"
 #include "gui/transfer/TForm2.h"
 #include "gui/settings/TForm4.h"
 #include "gui/settings/WindowNotifications.h"
@@ -19,7 +20,6 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMimeData>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -193,17 +193,13 @@ void TForm1::Label3Click()
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+    FileDrops::enter(event);
 }
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile())
-            form2_->AddLocalFile(url.toLocalFile());
-    }
-    event->acceptProposedAction();
+    for (const QString& path : FileDrops::take(event))
+        form2_->AddLocalFile(path);
     showTransferWindow();
 }
 

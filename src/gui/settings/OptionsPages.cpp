@@ -61,6 +61,15 @@ QLineEdit* numberField(const char* name)
     return field;
 }
 
+// A new page of the stack, laid out by a `Layout` with the pages' margins;
+// the page is the layout's parentWidget().
+template <typename Layout> Layout* pageLayout()
+{
+    auto* layout = new Layout(new QWidget);
+    layout->setContentsMargins(4, 4, 4, 4);
+    return layout;
+}
+
 QHBoxLayout* indented(QWidget* w)
 {
     auto* row = new QHBoxLayout;
@@ -115,9 +124,7 @@ void OptionsPages::setupUi(QDialog* dialog)
 
 QWidget* OptionsPages::buildGeneralPage()
 {
-    auto* page = new QWidget;
-    auto* grid = new QGridLayout(page);
-    grid->setContentsMargins(4, 4, 4, 4);
+    auto* grid = pageLayout<QGridLayout>();
     edUserName = named(new QLineEdit, "edUserName");
     edRecvDir = readOnlyField("edRecvDir");
     btRecvDir = browseButton("btRecvDir");
@@ -147,7 +154,7 @@ QWidget* OptionsPages::buildGeneralPage()
     grid->addLayout(indented(tbAlpha), 6, 0, 1, 3);
     grid->setRowStretch(7, 1);
     grid->setColumnStretch(1, 1);
-    return page;
+    return grid->parentWidget();
 }
 
 QWidget* OptionsPages::buildMessagesPage()
@@ -157,9 +164,7 @@ QWidget* OptionsPages::buildMessagesPage()
         "受信開始のメッセージを表示する", "受信成功のメッセージを表示する", "受信失敗のメッセージを表示する"};
     static const char* const names[6] = {"cbSdBegin", "cbSdSuccess", "cbSdFail",
                                          "cbRvBegin", "cbRvSuccess", "cbRvFail"};
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(4, 4, 4, 4);
+    auto* layout = pageLayout<QVBoxLayout>();
     for (int g = 0; g < 2; ++g) {
         auto* group = new QGroupBox(g == 0 ? QStringLiteral("ファイル送信") : QStringLiteral("ファイル受信"));
         auto* inner = new QVBoxLayout(group);
@@ -170,14 +175,12 @@ QWidget* OptionsPages::buildMessagesPage()
         layout->addWidget(group);
     }
     layout->addStretch(1);
-    return page;
+    return layout->parentWidget();
 }
 
 QWidget* OptionsPages::buildSoundsPage(QDialog* dialog)
 {
-    auto* page = new QWidget;
-    auto* grid = new QGridLayout(page);
-    grid->setContentsMargins(4, 4, 4, 4);
+    auto* grid = pageLayout<QGridLayout>();
     cbSoundMessage = checkBox("メッセージ表示時", "cbSoundMessage");
     cbSoundRecv = checkBox("メッセージ受信", "cbSoundRecv");
     cbSoundSys = checkBox("システムメッセージ", "cbSoundSys");
@@ -217,14 +220,12 @@ QWidget* OptionsPages::buildSoundsPage(QDialog* dialog)
     grid->addWidget(btSound[2], 5, 2);
     grid->setRowStretch(6, 1);
     grid->setColumnStretch(1, 1);
-    return page;
+    return grid->parentWidget();
 }
 
 QWidget* OptionsPages::buildColorsPage()
 {
-    auto* page = new QWidget;
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(4, 4, 4, 4);
+    auto* layout = pageLayout<QVBoxLayout>();
     pnPreview = named(new QFrame, "pnPreview");
     pnPreview->setFrameShape(QFrame::Panel);
     pnPreview->setFrameShadow(QFrame::Sunken);
@@ -245,14 +246,12 @@ QWidget* OptionsPages::buildColorsPage()
     row->addWidget(btFont);
     layout->addWidget(pnPreview, 1);
     layout->addLayout(row);
-    return page;
+    return layout->parentWidget();
 }
 
 QWidget* OptionsPages::buildTransferPage()
 {
-    auto* page = new QWidget;
-    auto* grid = new QGridLayout(page);
-    grid->setContentsMargins(4, 4, 4, 4);
+    auto* grid = pageLayout<QGridLayout>();
     cbAutoRecv = checkBox("リスト受信後に自動的に受信する", "cbAutoRecv");
     cbAutoAccept = checkBox("ファイル受信中に届いたリストアイテムを自動的に受信許可する", "cbAutoAccept");
     cbCheckTimer = checkBox("一定の時間ごとにリストを受信する", "cbCheckTimer");
@@ -274,7 +273,7 @@ QWidget* OptionsPages::buildTransferPage()
     grid->addWidget(new QLabel(QStringLiteral("MB")), 5, 3);
     grid->setColumnStretch(3, 1);
     grid->setRowStretch(6, 1);
-    return page;
+    return grid->parentWidget();
 }
 
 } // namespace corvid

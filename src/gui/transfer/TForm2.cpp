@@ -9,6 +9,7 @@
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TransferButtons.h"
 #include "core/transfer/TransferCenter.h"
+#include "gui/transfer/FileDrops.h"
 #include "gui/transfer/QueueView.h"
 
 #include <QAction>
@@ -16,13 +17,10 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMenu>
-#include <QMimeData>
 #include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
@@ -452,17 +450,13 @@ void TForm2::changeEvent(QEvent* event)
 
 void TForm2::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+    FileDrops::enter(event);
 }
 
 void TForm2::dropEvent(QDropEvent* event)
 {
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile())
-            AddLocalFile(url.toLocalFile());
-    }
-    event->acceptProposedAction();
+    for (const QString& path : FileDrops::take(event))
+        AddLocalFile(path);
 }
 
 } // namespace corvid

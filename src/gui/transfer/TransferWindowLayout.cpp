@@ -9,6 +9,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <span>
+
 namespace corvid {
 
 namespace {
@@ -47,7 +49,7 @@ QAction* makeEntry(QMenu* menu, const char* objectName, const QString& caption, 
     return a;
 }
 
-// A queue's panel: its tool bar above its view.
+// The frame of a queue's panel, for its tool bar and view.
 QWidget* makePanel(QWidget* parent, const char* objectName, QVBoxLayout*& layout)
 {
     auto* panel = new QWidget(parent);
@@ -56,6 +58,70 @@ QWidget* makePanel(QWidget* parent, const char* objectName, QVBoxLayout*& layout
     layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    return panel;
+}
+
+// What sets the two queues' panels apart: names, captions and where the
+// controls go in the layout.
+struct SideSpec {
+    struct Button {
+        QToolButton* TransferWindowLayout::*control;
+        const char* name;
+        const char* caption;
+        bool toggle;
+    };
+    const char* panel;
+    const char* bar;
+    QToolBar* TransferWindowLayout::*barControl;
+    std::span<const Button> buttons;
+    const char* view;
+    QueueView* TransferWindowLayout::*viewControl;
+    const char* doneColumn;  // how much has gone over
+    const char* lastColumn;  // where the file lives
+};
+
+using Button = SideSpec::Button;
+using Ui = TransferWindowLayout;
+
+constexpr Button kReceiveButtons[] = {
+    {&Ui::btRecv, "btRecv", "受信開始", true},
+    {&Ui::btLV2FinClear, "btLV2FinClear", "受信済クリア", false},
+    {&Ui::btLV2AllClear, "btLV2AllClear", "全てクリア", false},
+    {&Ui::btInBox, "btInBox", "受信フォルダ", false},
+    {&Ui::btRecvList, "btRecvList", "リスト受信", false},
+    {&Ui::btWRecv, "btWRecv", "優先受信", true},
+};
+constexpr SideSpec kReceiveSide = {"Panel1", "ToolBar1", &Ui::ToolBar1, kReceiveButtons,
+                                   "ListView2", &Ui::ListView2, "DLサイズ", "受信フォルダ"};
+
+constexpr Button kSendButtons[] = {
+    {&Ui::btSend, "btSend", "送信開始", true},
+    {&Ui::btLV1FinClear, "btLV1FinClear", "送信済クリア", false},
+    {&Ui::btLV1AllClear, "btLV1AllClear", "全てクリア", false},
+    {&Ui::btAddFile, "btAddFile", "ファイル追加", false},
+    {&Ui::btSendList, "btSendList", "リスト送信", false},
+};
+constexpr SideSpec kSendSide = {"Panel2", "ToolBar2", &Ui::ToolBar2, kSendButtons,
+                                "ListView1", &Ui::ListView1, "ULサイズ", "送信ファイルのパス"};
+
+// A queue's panel: its tool bar above its view.
+QWidget* buildSide(TransferWindowLayout& ui, const SideSpec& side, QWidget* parent, TransferQueue& queue)
+{
+    QVBoxLayout* layout = nullptr;
+    QWidget* panel = makePanel(parent, side.panel, layout);
+    QToolBar* bar = makeBar(panel, side.bar);
+    ui.*side.barControl = bar;
+    for (const Button& b : side.buttons)
+        ui.*b.control = makeButton(bar, b.name, QString::fromUtf8(b.caption), b.toggle);
+    auto* view = new QueueView(queue,
+                               {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QString::fromUtf8(side.doneColumn),
+                                QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
+                                QString::fromUtf8(side.lastColumn)},
+                               panel);
+    view->setObjectName(QString::fromLatin1(side.view));
+    ui.*side.viewControl = view;
+    layout->addWidget(bar);
+    layout->addWidget(view, 1);
     return panel;
 }
 
@@ -72,57 +138,14 @@ void TransferWindowLayout::setupUi(QWidget* window, TransferQueue& receiveQueue,
     Splitter1->setChildrenCollapsible(false);
     layout->addWidget(Splitter1);
 
-    QWidget* upper = buildReceiveSide(Splitter1, receiveQueue);
-    QWidget* lower = buildSendSide(Splitter1, sendQueue);
+    QWidget* upper = buildSide(*this, kReceiveSide, Splitter1, receiveQueue);
+    QWidget* lower = buildSide(*this, kSendSide, Splitter1, sendQueue);
     Splitter1->addWidget(upper);
     Splitter1->addWidget(lower);
     Splitter1->setStretchFactor(0, 1);
     Splitter1->setStretchFactor(1, 0);
 
     buildMenus(window);
-}
-
-QWidget* TransferWindowLayout::buildReceiveSide(QWidget* parent, TransferQueue& queue)
-{
-    QVBoxLayout* layout = nullptr;
-    QWidget* upper = makePanel(parent, "Panel1", layout);
-    ToolBar1 = makeBar(upper, "ToolBar1");
-    btRecv = makeButton(ToolBar1, "btRecv", QStringLiteral("受信開始"), true);
-    btLV2FinClear = makeButton(ToolBar1, "btLV2FinClear", QStringLiteral("受信済クリア"), false);
-    btLV2AllClear = makeButton(ToolBar1, "btLV2AllClear", QStringLiteral("全てクリア"), false);
-    btInBox = makeButton(ToolBar1, "btInBox", QStringLiteral("受信フォルダ"), false);
-    btRecvList = makeButton(ToolBar1, "btRecvList", QStringLiteral("リスト受信"), false);
-    btWRecv = makeButton(ToolBar1, "btWRecv", QStringLiteral("優先受信"), true);
-    ListView2 = new QueueView(queue,
-                              {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QStringLiteral("DLサイズ"),
-                               QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
-                               QStringLiteral("受信フォルダ")},
-                              upper);
-    ListView2->setObjectName(QStringLiteral("ListView2"));
-    layout->addWidget(ToolBar1);
-    layout->addWidget(ListView2, 1);
-    return upper;
-}
-
-QWidget* TransferWindowLayout::buildSendSide(QWidget* parent, TransferQueue& queue)
-{
-    QVBoxLayout* layout = nullptr;
-    QWidget* lower = makePanel(parent, "Panel2", layout);
-    ToolBar2 = makeBar(lower, "ToolBar2");
-    btSend = makeButton(ToolBar2, "btSend", QStringLiteral("送信開始"), true);
-    btLV1FinClear = makeButton(ToolBar2, "btLV1FinClear", QStringLiteral("送信済クリア"), false);
-    btLV1AllClear = makeButton(ToolBar2, "btLV1AllClear", QStringLiteral("全てクリア"), false);
-    btAddFile = makeButton(ToolBar2, "btAddFile", QStringLiteral("ファイル追加"), false);
-    btSendList = makeButton(ToolBar2, "btSendList", QStringLiteral("リスト送信"), false);
-    ListView1 = new QueueView(queue,
-                              {QStringLiteral("ファイル名"), QStringLiteral("サイズ"), QStringLiteral("ULサイズ"),
-                               QStringLiteral("状況"), QStringLiteral("時間"), QStringLiteral("速度"),
-                               QStringLiteral("送信ファイルのパス")},
-                              lower);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    layout->addWidget(ToolBar2);
-    layout->addWidget(ListView1, 1);
-    return lower;
 }
 
 void TransferWindowLayout::buildMenus(QWidget* window)

@@ -53,8 +53,6 @@ struct TransferWindowLayout {
     QAction* Delete2 = nullptr;
 
 private:
-    QWidget* buildReceiveSide(QWidget* parent, TransferQueue& queue);
-    QWidget* buildSendSide(QWidget* parent, TransferQueue& queue);
     void buildMenus(QWidget* window);
 };
 
