@@ -3,6 +3,7 @@
 // and every file that is not refused arrives whole, one right after the
 // other.
 #include "gui/TransferInstance.h"
+#include "support/WaitFor.h"
 
 #include "core/protocol/TcpListener.h"
 #include "core/settings/Conversions.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <cstdio>
 
 using namespace corvid;
@@ -104,4 +106,61 @@ TEST(FileExchange, BothRolesSendAndReceiveThroughTheirWindows)
         QTRY_VERIFY_WITH_TIMEOUT(!receiver.button("btRecv")->isChecked(), kWaitMs);
         EXPECT_TRUE(receiver.logText().contains(QStringLiteral("ファイル受信成功：報告 書 1.txt")));
     }
+}
+
+// IPv6 without NAT: the connecting side types "::1". Chat goes both ways, a
+// file goes each way (a push to the listening side, a pull by the
+// connecting side), and the peer is remembered as "[::1]:port" so that the
+// next start offers it again with address and port apart.
+TEST(FileExchange, OverIPv6ChatAndAFileEachWayAndThePeerIsRemembered)
+{
+    Instance a{QStringLiteral("Aki")};
+    Instance b{QStringLiteral("Ben")};
+    const QString port = QString::number(freePort());
+    a.form->findChild<QLineEdit*>(QStringLiteral("edPort"))->setText(port);
+    QTest::mouseClick(a.form->findChild<QToolButton*>(QStringLiteral("btServer")), Qt::LeftButton);
+    b.form->findChild<QLineEdit*>(QStringLiteral("edIP"))->setText(QStringLiteral("::1"));
+    b.form->findChild<QLineEdit*>(QStringLiteral("edPort"))->setText(port);
+    QTest::mouseClick(b.form->findChild<QToolButton*>(QStringLiteral("btClient")), Qt::LeftButton);
+    ASSERT_TRUE(test::waitFor([&] { return a.form->windowTitle() == QLatin1String("Ben"); }, kWaitMs));
+    ASSERT_TRUE(test::waitFor([&] { return b.form->windowTitle() == QLatin1String("Aki"); }, kWaitMs));
+
+    b.form->SendChatMessage(QStringLiteral("v6 from Ben"));
+    a.form->SendChatMessage(QStringLiteral("v6 from Aki"));
+    EXPECT_TRUE(test::waitFor([&] { return a.logText().contains(QStringLiteral("v6 from Ben")); }, kWaitMs));
+    EXPECT_TRUE(test::waitFor([&] { return b.logText().contains(QStringLiteral("v6 from Aki")); }, kWaitMs));
+
+    QTemporaryDir source;
+    for (const bool toListener : {true, false}) {
+        SCOPED_TRACE(toListener ? "push to the listening side" : "pull by the connecting side");
+        Instance& sender = toListener ? b : a;
+        Instance& receiver = toListener ? a : b;
+        const QString name = toListener ? QStringLiteral("to aki.bin") : QStringLiteral("to ben.bin");
+        QFile f(source.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(700 * 1024 + (toListener ? 3 : 5), toListener ? 'a' : 'b'));
+        f.close();
+        sender.win().AddLocalFile(source.filePath(name));
+        receiver.showWindow();
+        sender.button("btSend")->click();
+        ASSERT_TRUE(test::waitFor([&] { return receiver.recv().FindByName(name) >= 0; }, kWaitMs));
+        receiver.button("btRecv")->click();
+        ASSERT_TRUE(test::waitFor([&] { return doneRows(receiver.recv()) == 1; }, kWaitMs));
+        EXPECT_EQ(sha(receiver.dir.filePath(name)), sha(source.filePath(name)));
+        sender.button("btSend")->click();  // up again
+    }
+
+    const QString entry = QStringLiteral("[::1]:%1 Aki").arg(port);
+    ASSERT_FALSE(b.form->session().recentPeers().entries().isEmpty());
+    EXPECT_EQ(b.form->session().recentPeers().entries().first(), entry);
+    ASSERT_TRUE(b.form->close());  // written to its corvid.ini
+    b.form.reset();
+    b.open();
+    QMenu* menu = b.form->findChild<QMenu*>(QStringLiteral("RecentMenu"));
+    ASSERT_NE(menu, nullptr);
+    ASSERT_FALSE(menu->actions().isEmpty());
+    EXPECT_EQ(menu->actions().first()->text(), entry);
+    menu->actions().first()->trigger();
+    EXPECT_EQ(b.form->findChild<QLineEdit*>(QStringLiteral("edIP"))->text(), QStringLiteral("::1"));
+    EXPECT_EQ(b.form->findChild<QLineEdit*>(QStringLiteral("edPort"))->text(), port);
 }

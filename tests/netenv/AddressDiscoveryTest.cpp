@@ -90,6 +90,25 @@ TEST(IsPrivateAddress, TextRules)
             << c.text;
 }
 
+TEST(IsGlobalIPv6, OnlyTheGlobalUnicastRangeReachesThisMachineDirectly)
+{
+    const struct {
+        const char* text;
+        bool expected;
+    } cases[] = {
+        {"2a01:4f8:c17:1::2", true}, {"2001:db8::1", true},    {"3fff::1", true},
+        {"::1", false},              {"fe80::1", false},       {"fd12:3456::1", false},
+        {"fc00::1", false},          {"::ffff:8.8.8.8", false}, {"ff02::1", false},
+        {"::", false},               {"8.8.8.8", false},        {"", false},
+        {"2001:db8::1%eth0", false}, {"4000::1", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AddressDiscovery::IsGlobalIPv6(QString::fromLatin1(c.text)), c.expected) << c.text;
+    // In a private network namespace only loopback exists: no global address.
+    const QString own = AddressDiscovery::GetGlobalIPv6Address();
+    EXPECT_TRUE(own.isEmpty() || AddressDiscovery::IsGlobalIPv6(own)) << qPrintable(own);
+}
+
 TEST(LocalNames, HostNameIsTheSystemsName)
 {
     EXPECT_EQ(AddressDiscovery::GetLocalHostName(), QSysInfo::machineHostName());

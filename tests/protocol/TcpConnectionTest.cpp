@@ -31,6 +31,22 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// A name service that knows one name, and only its IPv6 address.
+class V6OnlyResolver : public IHostResolver {
+public:
+    int resolve(const char* name, const char* service, const addrinfo* hints, addrinfo** list) override
+    {
+        if (QByteArray(name) != "v6only.test")
+            return EAI_NONAME;
+        addrinfo numeric = *hints;
+        numeric.ai_flags |= AI_NUMERICHOST;
+        numeric.ai_family = AF_INET6;
+        return ::getaddrinfo("::1", service, &numeric, list);
+    }
+    void release(addrinfo* list) override { ::freeaddrinfo(list); }
+    QString firstIpv4(const QByteArray&) override { return QString(); }
+};
+
 // A name service that does not answer until it is let go; then every name
 // is 127.0.0.1. Counts the lists it gave and got back.
 class StuckResolver : public IHostResolver {
@@ -166,6 +182,14 @@ TEST(TcpConnect, HostNamesAndBothAddressFamiliesReachADualStackListener)
     }
     TcpConnection c;
     EXPECT_FALSE(c.connectTo(QStringLiteral("no-such-host.invalid"), listener.port(), 5000, &error));
+
+    // A host name whose only address is IPv6 (a home with IPv6 and no NAT).
+    TcpConnection v6;
+    v6.setResolver(std::make_shared<V6OnlyResolver>());
+    ASSERT_TRUE(v6.connectTo(QStringLiteral("v6only.test"), listener.port(), 5000, &error)) << error.toStdString();
+    std::optional<TcpConnection> s = listener.accept();
+    ASSERT_TRUE(s.has_value());
+    EXPECT_EQ(s->peerAddress(), QStringLiteral("::1"));
 }
 
 TEST(TcpConnect, NameLookupThatNeverAnswersEndsAtTheLimitAndOnCancel)

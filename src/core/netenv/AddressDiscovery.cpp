@@ -3,6 +3,10 @@
 #include "core/protocol/DetachedLookup.h"
 #include "core/protocol/HostResolver.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 namespace corvid {
@@ -71,6 +75,39 @@ bool AddressDiscovery::IsPrivateAddress(const QString& address)
         value = value * 10 + (c.unicode() - u'0');
     }
     return value >= 16 && value <= 31;
+}
+
+namespace {
+
+bool isGlobal(const in6_addr& a)
+{
+    return (a.s6_addr[0] & 0xE0) == 0x20;  // 2000::/3, the global unicast range
+}
+
+} // namespace
+
+bool AddressDiscovery::IsGlobalIPv6(const QString& address)
+{
+    in6_addr a{};
+    return inet_pton(AF_INET6, address.toLatin1().constData(), &a) == 1 && isGlobal(a);
+}
+
+QString AddressDiscovery::GetGlobalIPv6Address()
+{
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return {};
+    QString found;
+    for (const ifaddrs* i = list; i && found.isEmpty(); i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET6 || !(i->ifa_flags & IFF_UP))
+            continue;
+        const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr;
+        char text[INET6_ADDRSTRLEN] = {};
+        if (isGlobal(a) && inet_ntop(AF_INET6, &a, text, sizeof text))
+            found = QString::fromLatin1(text);
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 } // namespace corvid

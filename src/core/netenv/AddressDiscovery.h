@@ -26,6 +26,13 @@ public:
     // True for text starting with "10." or "192.168", or "172." followed by a
     // number from 16 to 31 as the second component. Text rules only.
     static bool IsPrivateAddress(const QString& address);
+
+    // A global IPv6 address of this machine's interfaces (2000::/3: not
+    // loopback, link-local, unique-local or IPv4-mapped), where a peer can
+    // reach it without a router mapping; empty when there is none. Reads
+    // the interface list only, no name service.
+    static QString GetGlobalIPv6Address();
+    static bool IsGlobalIPv6(const QString& address);
 };
 
 } // namespace corvid

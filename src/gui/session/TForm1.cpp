@@ -213,7 +213,10 @@ void TForm1::WANIPW1Click()
 void TForm1::LANIPL1Click()
 {
     // The name service may be slow: the copy happens when it has answered.
-    netEnv_->RequestLocalAddress([](const QString& address) { QGuiApplication::clipboard()->setText(address); });
+    // Without an IPv4 address the global IPv6 one is what a peer can use.
+    netEnv_->RequestLocalAddress([](const QString& address) {
+        QGuiApplication::clipboard()->setText(address.isEmpty() ? AddressDiscovery::GetGlobalIPv6Address() : address);
+    });
 }
 
 void TForm1::Help1Click()
@@ -260,6 +263,9 @@ void TForm1::FormCreate()
     // query follow it there.
     netEnv_->FormCreate([this](const QString& lan) { StatusPanels[1]->setText(lan); },
                         [this] { controls_->UpdateConnectionControls(); });
+    // Where IPv6 reaches this machine directly, no router mapping is needed.
+    const QString v6 = AddressDiscovery::GetGlobalIPv6Address();
+    StatusPanels[1]->setToolTip(v6.isEmpty() ? QString() : QStringLiteral("IPv6: %1").arg(v6));
 
     StatusPanels[0]->setText(s.UserName);
 
