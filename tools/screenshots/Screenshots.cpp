@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QHeaderView>
+#include <QTreeWidget>
 
 #include <csignal>
 #include <cstdio>
@@ -146,6 +148,13 @@ int main(int argc, char** argv)
         receive->click();
     aki.recv().SetState(aki.recv().Row(aki.recv().FindByName(names[2])).Ref(), RowState::Stopped);
     aki.recv().SetState(aki.recv().Row(aki.recv().FindByName(names[4])).Ref(), RowState::New);
+    aki.win().resize(860, 360);
+    // Wide enough to read each column whole.
+    for (const char* view : {"ListView2", "ListView1"}) {
+        QTreeWidget* v = aki.win().findChild<QTreeWidget*>(QString::fromLatin1(view));
+        v->header()->resizeSection(3, 56);
+        v->header()->resizeSection(6, 320);
+    }
     bool ok = save(*aki.form, out + QStringLiteral("/main-window.png"));
     ok = save(aki.win(), out + QStringLiteral("/transfer-window.png")) && ok;
     return ok ? 0 : 1;
