@@ -1,6 +1,7 @@
 #include "core/netenv/TUPnPData.h"
 
 #include "core/base/TextLines.h"
+#include "core/base/UniqueFd.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -36,23 +37,6 @@ bool breaksLines(const QString& text)
     return false;
 }
 
-// One UDP socket for the whole search; closed on every path.
-class UdpSocket {
-public:
-    UdpSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~UdpSocket()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UdpSocket(const UdpSocket&) = delete;
-    UdpSocket& operator=(const UdpSocket&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Releases a connection from the cancel watch before it goes away.
 class Watched {
 public:
@@ -69,6 +53,20 @@ public:
 private:
     NetCancel& cancel_;
 };
+
+// A mapping action's opening line and the mapping's key: remote host (any),
+// external port and protocol.
+QStringList mappingActionHead(const QString& action, const QString& serviceName, int externalPort,
+                              const QString& protocol)
+{
+    return {
+        QStringLiteral("<m:") + action + QStringLiteral(" xmlns:m=\"urn:schemas-upnp-org:service:") + serviceName
+            + QStringLiteral(":1\">"),
+        QStringLiteral("<NewRemoteHost></NewRemoteHost>"),
+        QStringLiteral("<NewExternalPort>%1</NewExternalPort>").arg(externalPort),
+        QStringLiteral("<NewProtocol>") + protocol + QStringLiteral("</NewProtocol>"),
+    };
+}
 
 QString soapEnvelopeHead()
 {
@@ -217,12 +215,13 @@ QByteArray TUPnPData::Search(int fd, const QString& serviceName)
 
 bool TUPnPData::Discover()
 {
-    UdpSocket udp;
-    if (udp.fd() < 0)
+    // One UDP socket for the whole search; closed on every path.
+    const UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!udp.valid())
         return false;
     QByteArray reply;
     for (const QString& name : {QStringLiteral("WANPPPConnection"), QStringLiteral("WANIPConnection")}) {
-        reply = Search(udp.fd(), name);
+        reply = Search(udp.get(), name);
         if (!reply.isEmpty()) {
             ServiceName = name;
             break;
@@ -246,25 +245,31 @@ bool TUPnPData::Discover()
     ControlHost = host;
     ControlPort = port;
 
-    Watched w(cancel_);
-    if (!cancel_.connect(w.conn, ControlHost, quint16(ControlPort), kDescConnectMs))
-        return false;
     const QByteArray request =
         JoinLines({QStringLiteral("GET ") + path + QStringLiteral(" HTTP/1.1"), QStringLiteral("Accept: */*"),
                    QStringLiteral("Accept-Language: ja"), kUserAgent, QStringLiteral("Host: ") + ControlHost,
                    QString()});
+    // Whatever came of the description is searched.
+    QList<QByteArray> description;
+    if (!Exchange(request, kDescConnectMs, kDescFirstLineMs, description))
+        return false;
+    ControlURL = GetXmlTagValue(QStringLiteral("controlURL"), toText(description), ServiceName);
+    return true;
+}
+
+bool TUPnPData::Exchange(const QByteArray& request, int connectMs, int firstLineMs, QList<QByteArray>& body)
+{
+    Watched w(cancel_);
+    if (!cancel_.connect(w.conn, ControlHost, quint16(ControlPort), connectMs))
+        return false;
     if (!w.conn.writeAll(request))
         return false;
     // A head cut short (closed, over its limits) is a failed read.
     QList<QByteArray> head;
-    if (ReplyReader::ReadLines(w.conn, head, kDescFirstLineMs, limits_) != ReplyEnd::Done || head.isEmpty()
+    if (ReplyReader::ReadLines(w.conn, head, firstLineMs, limits_) != ReplyEnd::Done || head.isEmpty()
         || !head.first().contains("200"))
         return false;
-    // The description ends at its first empty line, a silence or the close;
-    // whatever came until then is searched.
-    QList<QByteArray> description;
-    ReplyReader::ReadLines(w.conn, description, kDescFirstLineMs, limits_);
-    ControlURL = GetXmlTagValue(QStringLiteral("controlURL"), toText(description), ServiceName);
+    ReplyReader::ReadLines(w.conn, body, firstLineMs, limits_);
     return true;
 }
 
@@ -285,17 +290,9 @@ bool TUPnPData::Soap(const QString& action, const QStringList& actionLines, QStr
          QStringLiteral("Host: ") + ControlHost, QStringLiteral("Content-Length: ") + QString::number(bodyBytes.size()),
          QString()});
 
-    Watched w(cancel_);
-    if (!cancel_.connect(w.conn, ControlHost, quint16(ControlPort), kSoapConnectMs))
-        return false;
-    if (!w.conn.writeAll(head + bodyBytes))
-        return false;
-    QList<QByteArray> reply;
-    if (ReplyReader::ReadLines(w.conn, reply, kSoapFirstLineMs, limits_) != ReplyEnd::Done || reply.isEmpty()
-        || !reply.first().contains("200"))
-        return false;
     QList<QByteArray> replyBody;
-    ReplyReader::ReadLines(w.conn, replyBody, kSoapFirstLineMs, limits_);
+    if (!Exchange(head + bodyBytes, kSoapConnectMs, kSoapFirstLineMs, replyBody))
+        return false;
     if (body)
         *body = toText(replyBody);
     return true;
@@ -316,12 +313,8 @@ bool TUPnPData::AddPortMapping(int externalPort, int internalPort, const QString
 {
     if (Mapped)
         DeletePortMapping(MappedPort, MappedProtocol);
-    const QStringList lines{
-        QStringLiteral("<m:AddPortMapping xmlns:m=\"urn:schemas-upnp-org:service:") + ServiceName
-            + QStringLiteral(":1\">"),
-        QStringLiteral("<NewRemoteHost></NewRemoteHost>"),
-        QStringLiteral("<NewExternalPort>%1</NewExternalPort>").arg(externalPort),
-        QStringLiteral("<NewProtocol>") + protocol + QStringLiteral("</NewProtocol>"),
+    QStringList lines = mappingActionHead(QStringLiteral("AddPortMapping"), ServiceName, externalPort, protocol);
+    lines << QStringList{
         QStringLiteral("<NewInternalPort>%1</NewInternalPort>").arg(internalPort),
         QStringLiteral("<NewInternalClient>") + internalClient + QStringLiteral("</NewInternalClient>"),
         QStringLiteral("<NewEnabled>1</NewEnabled>"),
@@ -339,12 +332,8 @@ bool TUPnPData::AddPortMapping(int externalPort, int internalPort, const QString
 
 bool TUPnPData::DeletePortMapping(int externalPort, const QString& protocol)
 {
-    const QStringList lines{
-        QStringLiteral("<m:DeletePortMapping xmlns:m=\"urn:schemas-upnp-org:service:") + ServiceName
-            + QStringLiteral(":1\">"),
-        QStringLiteral("<NewRemoteHost></NewRemoteHost>"),
-        QStringLiteral("<NewExternalPort>%1</NewExternalPort>").arg(externalPort),
-        QStringLiteral("<NewProtocol>") + protocol + QStringLiteral("</NewProtocol>"),
+    QStringList lines = mappingActionHead(QStringLiteral("DeletePortMapping"), ServiceName, externalPort, protocol);
+    lines << QStringList{
         QStringLiteral("<NewLeaseDuration>0</NewLeaseDuration>"),
         QStringLiteral("</m:DeletePortMapping>"),
     };

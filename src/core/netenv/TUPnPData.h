@@ -65,6 +65,10 @@ public:
     bool Mapped = false;
 
 private:
+    // One request to the control host: true when the reply's head says
+    // "200"; `body` gets the lines after the head up to the first empty
+    // line, a silence or the close.
+    bool Exchange(const QByteArray& request, int connectMs, int firstLineMs, QList<QByteArray>& body);
     // One SOAP exchange; true on a "200" answer, whose body lines land in
     // `body`.
     bool Soap(const QString& action, const QStringList& actionLines, QStringList* body);

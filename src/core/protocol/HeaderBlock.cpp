@@ -1,7 +1,9 @@
 #include "core/protocol/HeaderBlock.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <utility>
 
 namespace corvid {
 namespace {
@@ -17,6 +19,15 @@ QByteArray field(const char* key, const QByteArray& value)
     line += '=';
     line += value;
     return line;
+}
+
+// The code of the name `value` is in any case, or `other`.
+int codeOf(const QByteArray& value, std::initializer_list<std::pair<const char*, int>> names, int other)
+{
+    for (const auto& [name, code] : names)
+        if (Header::EqualsIgnoreCase(value, name))
+            return code;
+    return other;
 }
 
 } // namespace
@@ -112,28 +123,15 @@ std::optional<qint32> Header::IntValue(const HeaderBlock& b, const char* key)
 
 int Header::Classify(const HeaderBlock& b)
 {
-    const QByteArray command = Value(b, "Command");
-    if (EqualsIgnoreCase(command, "Connect"))
-        return CmdConnect;
-    if (EqualsIgnoreCase(command, "Send"))
-        return CmdSend;
-    if (EqualsIgnoreCase(command, "Recv"))
-        return CmdRecv;
-    if (EqualsIgnoreCase(command, "Result"))
-        return CmdResult;
-    return b.isEmpty() ? CmdNothing : CmdOther;
+    return codeOf(Value(b, "Command"),
+                  {{"Connect", CmdConnect}, {"Send", CmdSend}, {"Recv", CmdRecv}, {"Result", CmdResult}},
+                  b.isEmpty() ? CmdNothing : CmdOther);
 }
 
 int Header::GetContentType(const HeaderBlock& b)
 {
-    const QByteArray type = Value(b, "ContentType");
-    if (EqualsIgnoreCase(type, "Message"))
-        return CtMessage;
-    if (EqualsIgnoreCase(type, "FileList"))
-        return CtFileList;
-    if (EqualsIgnoreCase(type, "File"))
-        return CtFile;
-    return CtOther;
+    return codeOf(Value(b, "ContentType"), {{"Message", CtMessage}, {"FileList", CtFileList}, {"File", CtFile}},
+                  CtOther);
 }
 
 bool Header::IsAccepted(const HeaderBlock& b)

@@ -139,6 +139,8 @@ bool TcpConnection::isOpen() const
 
 ReadStatus TcpConnection::fill(int timeoutMs)
 {
+    if (eof_)
+        return ReadStatus::Closed;
     const int fd = fd_;
     if (fd < 0)
         return ReadStatus::Closed;
@@ -195,10 +197,7 @@ ReadStatus TcpConnection::readLine(QByteArray& line, int timeoutMs, int maxLen)
         scanned_ = held;
         if (held > maxLen)
             return ReadStatus::TooLong;
-        if (eof_)
-            return ReadStatus::Closed;
-        const ReadStatus s = fill(deadline.remaining());
-        if (s != ReadStatus::Ok)
+        if (const ReadStatus s = fill(deadline.remaining()); s != ReadStatus::Ok)
             return s;
     }
 }
@@ -217,10 +216,7 @@ ReadStatus TcpConnection::readSome(QByteArray& out, qint64 maxBytes, int timeout
             scanned_ = qMax<qsizetype>(scanned_ - take, 0);
             return ReadStatus::Ok;
         }
-        if (eof_)
-            return ReadStatus::Closed;
-        const ReadStatus s = fill(deadline.remaining());
-        if (s != ReadStatus::Ok)
+        if (const ReadStatus s = fill(deadline.remaining()); s != ReadStatus::Ok)
             return s;
     }
 }

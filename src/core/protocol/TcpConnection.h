@@ -92,7 +92,7 @@ public:
     int fd() const { return fd_; }
 
 private:
-    ReadStatus fill(int timeoutMs);  // one recv into the input buffer
+    ReadStatus fill(int timeoutMs);  // one recv into the input buffer; Closed after the end
     void takeFrom(TcpConnection& other) noexcept;  // caller holds the fd locks in use
     void adopt(int fd);
     void releaseFd();

@@ -1,5 +1,7 @@
 #include "core/protocol/TransferEngine.h"
 
+#include "core/base/UniqueFd.h"
+
 #include "core/protocol/Commands.h"
 #include "core/protocol/CopyLoop.h"
 #include "core/protocol/FileAttributes.h"
@@ -34,27 +36,18 @@ QByteArray wireName(const QString& localPath)
 class SourceFile {
 public:
     explicit SourceFile(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
     {
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
-        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-            ::close(fd_);
-            fd_ = -1;
-        }
+        if (fd_.valid() && (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)))
+            fd_.reset();
         size_ = st.st_size;
     }
-    ~SourceFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     qint64 size() const { return size_; }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     qint64 size_ = 0;
 };
 

@@ -149,15 +149,14 @@ QString ChatLog::statusTimeText(const QDateTime& when)
         + locale.toString(when.time(), timeFormatWithoutZone(locale));
 }
 
-void ChatLog::queueLocked(const QString& text, bool scroll, int anchor)
+void ChatLog::queueLocked(Shared& s, const QString& text, bool scroll, int anchor)
 {
-    queue_.push_back(TMsgData{ text, scroll, scroll ? anchor : -1 });
+    s.queue.push_back(TMsgData{ text, scroll, scroll ? anchor : -1 });
 }
 
 void ChatLog::QueueHtml(const QString& text, bool scroll, int anchor)
 {
-    std::lock_guard lock(mutex_);
-    queueLocked(text, scroll, anchor);
+    shared_.with([&](Shared& s) { queueLocked(s, text, scroll, anchor); });
 }
 
 void ChatLog::AddLogLine(const QString& text, int kind)
@@ -166,21 +165,22 @@ void ChatLog::AddLogLine(const QString& text, int kind)
     // The text may come from the peer: only harmless markup reaches the page.
     const QString safeText = HtmlText::SanitizePeerHtml(text);
 
-    std::lock_guard lock(mutex_);
-    QString lineText;
-    if (kind == LineOwn)
-        lineText = HtmlText::EscapePlain(userName_) + kNameSeparator + safeText;
-    else if (kind == LineRecv)
-        lineText = HtmlText::EscapePlain(peerName_) + kNameSeparator + safeText;
-    else
-        lineText = safeText;
-    const QString fragment = lineFragment(counter_, kind, lineText);
-    if (ready_)
-        queueLocked(fragment, true, counter_);
-    else
-        pending_.append(fragment);
-    notices_.push_back(Notice{ kind, now });
-    ++counter_;
+    shared_.with([&](Shared& s) {
+        QString lineText;
+        if (kind == LineOwn)
+            lineText = HtmlText::EscapePlain(s.userName) + kNameSeparator + safeText;
+        else if (kind == LineRecv)
+            lineText = HtmlText::EscapePlain(s.peerName) + kNameSeparator + safeText;
+        else
+            lineText = safeText;
+        const QString fragment = lineFragment(s.counter, kind, lineText);
+        if (s.ready)
+            queueLocked(s, fragment, true, s.counter);
+        else
+            s.pending.append(fragment);
+        s.notices.push_back(Notice{ kind, now });
+        ++s.counter;
+    });
 }
 
 // The names are read by other threads: keep copies of our own rather than
@@ -188,15 +188,13 @@ void ChatLog::AddLogLine(const QString& text, int kind)
 void ChatLog::setUserName(const QString& name)
 {
     QString copy(name.constData(), name.size());
-    std::lock_guard lock(mutex_);
-    userName_.swap(copy);
+    shared_.with([&](Shared& s) { s.userName.swap(copy); });
 }
 
 void ChatLog::setPeerName(const QString& name)
 {
     QString copy(name.constData(), name.size());
-    std::lock_guard lock(mutex_);
-    peerName_.swap(copy);
+    shared_.with([&](Shared& s) { s.peerName.swap(copy); });
 }
 
 void ChatLog::setStyle(const ChatLogStyle& style)
@@ -220,28 +218,29 @@ void ChatLog::setRenderer(IChatLogRenderer* renderer)
 
 void ChatLog::WBDocumentComplete()
 {
-    {
-        // One step under the lock, so no line slips in between.
-        std::lock_guard lock(mutex_);
-        if (ready_)
-            return;
-        queueLocked(headText(), false, -1);
-        WriteStyleSheet(style_);
-        if (!pending_.isEmpty()) {
+    // One step under the lock, so no line slips in between.
+    const bool began = shared_.with([this](Shared& s) {
+        if (s.ready)
+            return false;
+        queueLocked(s, headText(), false, -1);
+        WriteStyleSheet(s, style_);
+        if (!s.pending.isEmpty()) {
             QString joined;
-            for (const QString& line : std::as_const(pending_))
+            for (const QString& line : std::as_const(s.pending))
                 joined += line + QStringLiteral("\r\n");
-            queueLocked(joined, false, -1);
+            queueLocked(s, joined, false, -1);
         }
-        pending_.clear();
-        ready_ = true;
-    }
-    applyPageStyle(style_);
+        s.pending.clear();
+        s.ready = true;
+        return true;
+    });
+    if (began)
+        applyPageStyle(style_);
 }
 
-void ChatLog::WriteStyleSheet(const ChatLogStyle& style)
+void ChatLog::WriteStyleSheet(Shared& s, const ChatLogStyle& style)
 {
-    queueLocked(styleSheetText(style.formColor, style.userColor, style.fontSize, style.fontName, style.linkColor,
+    queueLocked(s, styleSheetText(style.formColor, style.userColor, style.fontSize, style.fontName, style.linkColor,
                                style.sysColor, style.recvColor),
                 false, -1);
 }
@@ -256,34 +255,30 @@ void ChatLog::applyPageStyle(const ChatLogStyle& style)
 
 bool ChatLog::isReady() const
 {
-    std::lock_guard lock(mutex_);
-    return ready_;
+    return shared_.with([](const Shared& s) { return s.ready; });
 }
 
 int ChatLog::lineCount() const
 {
-    std::lock_guard lock(mutex_);
-    return counter_;
+    return shared_.with([](const Shared& s) { return s.counter; });
 }
 
 int ChatLog::queuedCount() const
 {
-    std::lock_guard lock(mutex_);
-    return int(queue_.size());
+    return shared_.with([](const Shared& s) { return int(s.queue.size()); });
 }
 
 void ChatLog::Timer3Timer()
 {
     std::vector<TMsgData> records;
     std::vector<Notice> notices;
-    {
-        // Take the records out under the lock; writing happens without it so
-        // connection threads never wait for the view.
-        std::lock_guard lock(mutex_);
+    // Take the records out under the lock; writing happens without it so
+    // connection threads never wait for the view.
+    shared_.with([&](Shared& s) {
         if (renderer_)
-            records.swap(queue_);
-        notices.swap(notices_);
-    }
+            records.swap(s.queue);
+        notices.swap(s.notices);
+    });
     int scrollAnchor = -1;
     for (const TMsgData& record : records) {
         renderer_->writeHtml(record.Text);

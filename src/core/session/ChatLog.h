@@ -1,4 +1,5 @@
 #pragma once
+#include "core/base/Guarded.h"
 #include "core/session/ChatLogMsgData.h"
 #include "core/session/ChatLogRenderer.h"
 #include "core/session/ChatLogStyle.h"
@@ -9,7 +10,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <mutex>
 #include <vector>
 
 namespace corvid {
@@ -102,21 +102,25 @@ private:
         qint64 msecsSinceEpoch; // local time is worked out on the GUI thread
     };
 
-    // Queues the style sheet; the caller holds the lock.
-    void WriteStyleSheet(const ChatLogStyle& style);
+    // What any thread may touch, under one lock.
+    struct Shared {
+        std::vector<TMsgData> queue;
+        QStringList pending;
+        bool ready = false;
+        int counter = 0;
+        QString userName;
+        QString peerName;
+        std::vector<Notice> notices;
+    };
+
+    static void queueLocked(Shared& s, const QString& text, bool scroll, int anchor);
+    // Queues the style sheet.
+    static void WriteStyleSheet(Shared& s, const ChatLogStyle& style);
     // GUI thread, without the lock: hands the page style to the view and
     // the input box.
     void applyPageStyle(const ChatLogStyle& style);
-    void queueLocked(const QString& text, bool scroll, int anchor);
 
-    mutable std::mutex mutex_; // guards everything up to notices_
-    std::vector<TMsgData> queue_;
-    QStringList pending_;
-    bool ready_ = false;
-    int counter_ = 0;
-    QString userName_;
-    QString peerName_;
-    std::vector<Notice> notices_;
+    Guarded<Shared> shared_;
 
     // GUI thread only
     ChatLogStyle style_;

@@ -9,7 +9,7 @@ using Clock = std::chrono::steady_clock;
 
 ConnectionServer::ConnectionServer(Handler& handler, Limits limits)
     : handler_(handler)
-    , limits_(limits)
+    , shared_(Shared{ limits, {}, {} })
 {
 }
 
@@ -39,24 +39,19 @@ quint16 ConnectionServer::port() const
 
 void ConnectionServer::setLimits(const Limits& limits)
 {
-    {
-        std::lock_guard lock(mutex_);
-        limits_ = limits;
-    }
+    shared_.with([&](Shared& s) { s.limits = limits; });
     // The accept thread waits for the next idle deadline; a shorter limit
     // is seen at its next wake-up (at the latest the old deadline).
 }
 
 ConnectionServer::Limits ConnectionServer::limits() const
 {
-    std::lock_guard lock(mutex_);
-    return limits_;
+    return shared_.with([](const Shared& s) { return s.limits; });
 }
 
 void ConnectionServer::setPartnerAddress(const QString& address)
 {
-    std::lock_guard lock(mutex_);
-    partnerAddress_ = address;
+    shared_.with([&](Shared& s) { s.partnerAddress = address; });
 }
 
 void ConnectionServer::stop()
@@ -71,40 +66,41 @@ void ConnectionServer::stop()
     listener_.release();  // the port is free again once we stop
 }
 
-bool ConnectionServer::admits(const QString& address)
+bool ConnectionServer::admits(const Shared& s, const QString& address)
 {
     int open = 0;
     int fromAddress = 0;
-    for (const auto& c : connections_) {
+    for (const auto& c : s.connections) {
         ++open;
         if (c->address == address)
             ++fromAddress;
     }
-    const bool partner = !partnerAddress_.isEmpty() && address == partnerAddress_;
-    const int room = partner ? limits_.total : limits_.total - limits_.keptForPartner;
-    return open < room && fromAddress < limits_.perAddress;
+    const bool partner = !s.partnerAddress.isEmpty() && address == s.partnerAddress;
+    const int room = partner ? s.limits.total : s.limits.total - s.limits.keptForPartner;
+    return open < room && fromAddress < s.limits.perAddress;
 }
 
 int ConnectionServer::closeIdle()
 {
-    std::lock_guard lock(mutex_);
-    if (limits_.idleMs < 0)
-        return -1;
-    const auto now = Clock::now();
-    const auto limit = std::chrono::milliseconds(limits_.idleMs);
-    Clock::duration next = Clock::duration::max();
-    for (auto& c : connections_) {
-        if (c->greeted || !c->connection->isOpen())
-            continue;
-        const auto left = c->acceptedAt + limit - now;
-        if (left <= Clock::duration::zero())
-            c->connection->shutdown();  // its thread wakes and ends
-        else
-            next = std::min(next, left);
-    }
-    if (next == Clock::duration::max())
-        return -1;
-    return int(std::chrono::ceil<std::chrono::milliseconds>(next).count());
+    return shared_.with([](Shared& s) {
+        if (s.limits.idleMs < 0)
+            return -1;
+        const auto now = Clock::now();
+        const auto limit = std::chrono::milliseconds(s.limits.idleMs);
+        Clock::duration next = Clock::duration::max();
+        for (auto& c : s.connections) {
+            if (c->greeted || !c->connection->isOpen())
+                continue;
+            const auto left = c->acceptedAt + limit - now;
+            if (left <= Clock::duration::zero())
+                c->connection->shutdown();  // its thread wakes and ends
+            else
+                next = std::min(next, left);
+        }
+        if (next == Clock::duration::max())
+            return -1;
+        return int(std::chrono::ceil<std::chrono::milliseconds>(next).count());
+    });
 }
 
 void ConnectionServer::acceptLoop(ThreadOwner& threads)
@@ -119,22 +115,27 @@ void ConnectionServer::acceptLoop(ThreadOwner& threads)
         auto rec = std::make_shared<AcceptedConnection>();
         rec->address = conn->peerAddress();
         rec->acceptedAt = Clock::now();
-        {
-            std::lock_guard lock(mutex_);
+        enum class Admission { Stopping, Refused, Counted };
+        const Admission admission = shared_.with([&](Shared& s) {
             if (!listening_) {
                 conn->shutdown();
-                break;
+                return Admission::Stopping;
             }
-            if (!admits(rec->address)) {
+            if (!admits(s, rec->address)) {
                 // No thread and nothing read: a reset, so nothing lingers here.
                 ++refused_;
                 conn->abort();
-                continue;
+                return Admission::Refused;
             }
             rec->connection = std::make_shared<TcpConnection>(std::move(*conn));
             // Counted from now on, before its thread may already be done.
-            connections_.push_back(rec);
-        }
+            s.connections.push_back(rec);
+            return Admission::Counted;
+        });
+        if (admission == Admission::Stopping)
+            break;
+        if (admission == Admission::Refused)
+            continue;
         bool started = false;
         try {
             started = threads.start([this, rec] { serve(rec); }, [rec] { rec->connection->shutdown(); });
@@ -164,8 +165,7 @@ void ConnectionServer::serve(const Accepted& c)
 
 void ConnectionServer::forget(const Accepted& c)
 {
-    std::lock_guard lock(mutex_);
-    connections_.remove(c);
+    shared_.with([&](Shared& s) { s.connections.remove(c); });
 }
 
 } // namespace corvid

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/base/Guarded.h"
 #include "core/base/ThreadOwner.h"
 #include "core/protocol/TcpConnection.h"
 #include "core/protocol/TcpListener.h"
@@ -8,7 +9,6 @@
 #include <chrono>
 #include <list>
 #include <memory>
-#include <mutex>
 
 namespace corvid {
 
@@ -78,8 +78,15 @@ public:
 private:
     using Accepted = std::shared_ptr<AcceptedConnection>;
 
+    // What the caps are counted from, under one lock.
+    struct Shared {
+        Limits limits;
+        QString partnerAddress;
+        std::list<Accepted> connections;  // open ones; each leaves when its thread is done
+    };
+
     void acceptLoop(ThreadOwner& threads);
-    bool admits(const QString& address);  // under mutex_
+    static bool admits(const Shared& s, const QString& address);
     // Shuts connections whose idle limit has run out; gives the wait until
     // the next one does (-1: none waits).
     int closeIdle();
@@ -93,10 +100,7 @@ private:
     std::unique_ptr<ThreadOwner> threads_;
     std::atomic<bool> listening_{false};
     std::atomic<quint64> refused_{0};
-    mutable std::mutex mutex_;  // guards the fields below
-    Limits limits_;
-    QString partnerAddress_;
-    std::list<Accepted> connections_;  // open ones; each leaves when its thread is done
+    Guarded<Shared> shared_;
 };
 
 } // namespace corvid

@@ -4,74 +4,70 @@ namespace corvid {
 
 void SessionState::setUserName(const QString& name)
 {
-    std::lock_guard lock(mutex_);
-    userName_ = name;
+    userName_.set(name);
 }
 
 QString SessionState::userName() const
 {
-    std::lock_guard lock(mutex_);
-    return userName_;
+    return userName_.get();
 }
 
 QString SessionState::peerName() const
 {
-    std::lock_guard lock(mutex_);
-    return peerName_;
+    return peer_.with([](const Peer& p) { return p.name; });
 }
 
 void SessionState::setPeerName(const QString& name)
 {
-    std::lock_guard lock(mutex_);
-    peerName_ = name;
+    peer_.with([&](Peer& p) { p.name = name; });
 }
 
 bool SessionState::clearPeerName()
 {
-    std::lock_guard lock(mutex_);
-    const bool had = !peerName_.isEmpty();
-    peerName_.clear();
-    return had;
+    return peer_.with([](Peer& p) {
+        const bool had = !p.name.isEmpty();
+        p.name.clear();
+        return had;
+    });
 }
 
 std::shared_ptr<TcpConnection> SessionState::serverSession() const
 {
-    std::lock_guard lock(mutex_);
-    return serverSession_;
+    return peer_.with([](const Peer& p) { return p.serverSession; });
 }
 
 bool SessionState::hasServerSession() const
 {
-    std::lock_guard lock(mutex_);
-    return serverSession_ != nullptr;
+    return peer_.with([](const Peer& p) { return p.serverSession != nullptr; });
 }
 
 QString SessionState::partnerAddress() const
 {
-    std::lock_guard lock(mutex_);
-    return partnerAddress_;
+    return peer_.with([](const Peer& p) { return p.address; });
 }
 
 QString SessionState::beginServerSession(std::shared_ptr<TcpConnection> c, const QString& address,
                                          const QString& offered)
 {
-    std::lock_guard lock(mutex_);
-    serverSession_ = std::move(c);
-    partnerAddress_ = address;
-    if (peerName_.isEmpty())
-        peerName_ = offered;
-    return peerName_;
+    return peer_.with([&](Peer& p) {
+        p.serverSession = std::move(c);
+        p.address = address;
+        if (p.name.isEmpty())
+            p.name = offered;
+        return p.name;
+    });
 }
 
 bool SessionState::endServerSession(const std::shared_ptr<TcpConnection>& c)
 {
-    std::lock_guard lock(mutex_);
-    if (!serverSession_ || serverSession_ != c)
-        return false;
-    serverSession_.reset();
-    partnerAddress_.clear();
-    peerName_.clear();
-    return true;
+    return peer_.with([&](Peer& p) {
+        if (!p.serverSession || p.serverSession != c)
+            return false;
+        p.serverSession.reset();
+        p.address.clear();
+        p.name.clear();
+        return true;
+    });
 }
 
 } // namespace corvid

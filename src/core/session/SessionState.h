@@ -1,10 +1,10 @@
 #pragma once
+#include "core/base/Guarded.h"
 #include "core/protocol/TcpConnection.h"
 
 #include <QString>
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 namespace corvid {
 
@@ -40,12 +40,16 @@ public:
     bool endServerSession(const std::shared_ptr<TcpConnection>& c);
 
 private:
+    // The peer name changes with the session connection, so they share a lock.
+    struct Peer {
+        QString name;
+        std::shared_ptr<TcpConnection> serverSession;
+        QString address;
+    };
+
     std::atomic<int> protocol_{1};
-    mutable std::mutex mutex_;  // guards the fields below
-    QString userName_;
-    QString peerName_;
-    std::shared_ptr<TcpConnection> serverSession_;
-    QString partnerAddress_;
+    Guarded<QString> userName_;
+    Guarded<Peer> peer_;
 };
 
 } // namespace corvid

@@ -1,5 +1,7 @@
 #include "core/settings/SoundFileCache.h"
 
+#include "core/base/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -10,23 +12,6 @@
 namespace corvid {
 
 namespace {
-
-// An open descriptor that closes itself.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool readAll(int fd, qint64 size, QByteArray* out)
 {
@@ -54,7 +39,7 @@ QString SoundFileCache::localCopy(const QString& path)
         return {};
     // Non-blocking open: a FIFO without a writer opens at once instead of
     // waiting, and is then refused as not a regular file.
-    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
         entries_.remove(path);
         return {};

@@ -114,26 +114,26 @@ TransferRun::Request TransferDispatch::requestOf(const HeaderBlock& block)
 
 void TransferDispatch::ServeFileRequest(TcpConnection& c, HeaderBlock& block)
 {
-    if (!fromPartner(c))
-        return;
-    TransferRun run(center_, TransferRun::Flow::Serve);
-    if (!run.Claim(requestOf(block), c, shut(c)))
-        return;  // unknown name, other size or already being sent: no answer
-    run.Transfer(c);
-    c.shutdown();
-    run.Finish();
+    RunFileTransfer(c, block, TransferRun::Flow::Serve);
 }
 
 void TransferDispatch::AcceptPushedFile(TcpConnection& c, HeaderBlock& block)
 {
+    RunFileTransfer(c, block, TransferRun::Flow::Accept);
+}
+
+void TransferDispatch::RunFileTransfer(TcpConnection& c, HeaderBlock& block, TransferRun::Flow flow)
+{
     if (!fromPartner(c))
         return;
-    TransferRun run(center_, TransferRun::Flow::Accept);
+    TransferRun run(center_, flow);
     if (!run.Claim(requestOf(block), c, shut(c)))
-        return;  // unknown name, other size or a second push: no answer
-    if (!run.Transfer(c, &block).ok())
+        return;  // unknown name, other size, already being sent or a second push: no answer
+    const bool pushed = flow == TransferRun::Flow::Accept;
+    // A served file ends its connection; a pushed one ends it only on failure.
+    if (!run.Transfer(c, pushed ? &block : nullptr).ok() || !pushed)
         c.shutdown();
-    // Codes 9 and 10 of the final step also start the scheduler's next step.
+    // Codes 9 and 10 of an accept's final step also start the scheduler's next step.
     run.Finish();
 }
 

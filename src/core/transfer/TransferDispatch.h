@@ -44,6 +44,8 @@ private:
     // The give-up test of a first step's wait: the connection was shut.
     static std::function<bool()> shut(const TcpConnection& c);
     static TransferRun::Request requestOf(const HeaderBlock& block);
+    // A file the partner asked for (Serve) or pushes (Accept), on its connection.
+    void RunFileTransfer(TcpConnection& c, HeaderBlock& block, TransferRun::Flow flow);
 
     TransferCenter& center_;
 };
