@@ -8,9 +8,9 @@
 #include "core/transfer/TransferQueue.h"
 #include "gui/session/TForm1.h"
 #include "gui/transfer/TForm2.h"
+#include "support/WaitFor.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -23,12 +23,13 @@
 
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 using namespace corvid;
 
 namespace {
+
+constexpr int kWaitMs = 20000;
 
 struct Instance {
     QTemporaryDir dir;
@@ -50,17 +51,6 @@ struct Instance {
     TForm2& win() { return form->transferWindow(); }
     TransferQueue& recv() { return form->transfer().receiveQueue(); }
 };
-
-bool waitFor(const std::function<bool()>& done, int ms = 20000)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
 
 bool save(QWidget& w, const QString& path)
 {
@@ -97,13 +87,13 @@ int main(int argc, char** argv)
     ben.child<QLineEdit>("edIP")->setText(QStringLiteral("127.0.0.1"));
     ben.child<QLineEdit>("edPort")->setText(port);
     ben.child<QToolButton>("btClient")->click();
-    if (!waitFor([&] { return aki.form->windowTitle() == QLatin1String("Ben"); }))
+    if (!test::waitFor([&] { return aki.form->windowTitle() == QLatin1String("Ben"); }, kWaitMs))
         return fail("the two instances did not connect");
 
     // Each line waits for the one before to arrive, so both logs read alike.
     const auto say = [](Instance& from, Instance& to, const QString& text) {
         from.form->SendChatMessage(text);
-        return waitFor([&] { return to.child<QWidget>("WB")->property("plainText").toString().contains(text); });
+        return test::waitFor([&] { return to.child<QWidget>("WB")->property("plainText").toString().contains(text); }, kWaitMs);
     };
     if (!say(ben, aki, QStringLiteral("こんにちは。写真を送りますね。"))
         || !say(aki, ben, QStringLiteral("ありがとう！受信開始を押します。"))
@@ -126,7 +116,7 @@ int main(int argc, char** argv)
     aki.win().resize(860, 360);
     aki.win().show();
     ben.win().findChild<QToolButton*>(QStringLiteral("btSend"))->click();  // lists and serves
-    if (!waitFor([&] { return aki.recv().Count() == names.size(); }))
+    if (!test::waitFor([&] { return aki.recv().Count() == names.size(); }, kWaitMs))
         return fail("the list did not arrive");
     // Only the first two are received; the rest are held back (refused)
     // until "受信開始" is up again, then shown as a user leaves them: one
@@ -141,7 +131,7 @@ int main(int argc, char** argv)
             n += aki.recv().Row(i).State() == RowState::Done ? 1 : 0;
         return n;
     };
-    if (!waitFor([&] { return done() == 2; }))
+    if (!test::waitFor([&] { return done() == 2; }, kWaitMs))
         return fail("the two files did not arrive");
 
     if (receive->isChecked())
