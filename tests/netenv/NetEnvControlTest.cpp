@@ -96,6 +96,24 @@ TEST(NetEnvControl, FailedSearchLogsFirstSwitchesUPnPOffAndKeepsOrder)
     EXPECT_TRUE(ran);
 }
 
+// Without UPnP the server's start is told at once, even while the LAN
+// lookup of the start-up is still out: a peer that connects meanwhile must
+// not be logged before it.
+TEST(NetEnvControl, WithoutASearchTheServerStartIsToldAtOnce)
+{
+    Env e(0);
+    e.settings.UseUPnP = false;
+    QString lan;
+    e.net->FormCreate([&](const QString& address) { lan = address + QLatin1Char('.'); }, [] {});
+    e.serverStarted(6256);
+    // The lookup's answer reaches the UI thread only through the event loop,
+    // which has not run yet.
+    EXPECT_TRUE(lan.isEmpty());
+    EXPECT_EQ(e.log.lines(), QStringList{QStringLiteral("サーバ起動")});
+    EXPECT_TRUE(waitFor([&] { return !lan.isEmpty(); }));
+    EXPECT_EQ(e.log.lines(), QStringList{QStringLiteral("サーバ起動")});
+}
+
 // UseUPnP=0 cannot be stored: the user hears why the next start searches
 // again. Refused even for root: the path is a folder, or lies below a file.
 TEST(NetEnvControl, FailedSearchWhoseSettingCannotBeWrittenSaysSo)

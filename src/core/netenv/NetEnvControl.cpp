@@ -93,6 +93,7 @@ void NetEnvControl::startSearch(std::function<void()> searchOver)
         return;
     }
     discovering_ = true;
+    searched_ = true;
     searchOver_ = std::move(searchOver);
     upnp_ = std::make_unique<TUPnPData>(config_.ssdp, config_.limits);
     enqueue(true, [this]() -> std::function<void()> {
@@ -129,6 +130,14 @@ void NetEnvControl::searchDone(bool found)
 
 void NetEnvControl::ServerStarted(quint16 port, std::function<void()> then)
 {
+    // Without a router search nothing can come before the line: the LAN
+    // lookup still pending logs nothing, and waiting for it would let a
+    // connection accepted meanwhile log "接続成功" first.
+    if (!searched_) {
+        if (then)
+            then();
+        return;
+    }
     if (!discovering_ && !ready_) {
         AfterPending(std::move(then));
         return;

@@ -89,6 +89,7 @@ private:
     // UI thread only
     QString wan_;
     bool discovering_ = false;
+    bool searched_ = false;  // a router search was started at all
     bool ready_ = false;
     int outstanding_ = 0;  // jobs whose UI step has not run yet
     int deferredChecks_ = 0;
