@@ -3,6 +3,7 @@
 #include "core/protocol/DetachedLookup.h"
 #include "core/protocol/HostResolver.h"
 #include "core/session/UiHandOver.h"
+#include "support/StuckResolver.h"
 #include "support/WaitFor.h"
 
 #include <QCoreApplication>
@@ -21,49 +22,13 @@ using corvid::AddressDiscovery;
 using corvid::DetachedLookup;
 using corvid::IHostResolver;
 using corvid::LocalAddressLookup;
+using corvid::test::StuckResolver;
 using corvid::UiHandOver;
 using corvid::test::waitFor;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 namespace {
-
-// A name service that names this machine only once it is let go.
-class StuckResolver : public IHostResolver {
-public:
-    int resolve(const char*, const char*, const addrinfo*, addrinfo**) override { return EAI_FAIL; }
-    void release(addrinfo*) override {}
-    QString firstIpv4(const QByteArray&) override
-    {
-        std::unique_lock lock(mutex_);
-        ++asked_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return free_; });
-        return QStringLiteral("192.168.7.7");
-    }
-    void letGo()
-    {
-        std::lock_guard lock(mutex_);
-        free_ = true;
-        changed_.notify_all();
-    }
-    bool waitAsked(int n)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return asked_ >= n; });
-    }
-    int asked() const
-    {
-        std::lock_guard lock(mutex_);
-        return asked_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool free_ = false;
-    int asked_ = 0;
-};
 
 bool helpersGone()
 {

@@ -6,6 +6,7 @@
 #include "core/protocol/TcpConnection.h"
 #include "core/protocol/TcpListener.h"
 #include "core/protocol/Transport.h"
+#include "support/StuckResolver.h"
 
 #include <gtest/gtest.h>
 
@@ -45,62 +46,6 @@ public:
     }
     void release(addrinfo* list) override { ::freeaddrinfo(list); }
     QString firstIpv4(const QByteArray&) override { return QString(); }
-};
-
-// A name service that does not answer until it is let go; then every name
-// is 127.0.0.1. Counts the lists it gave and got back.
-class StuckResolver : public IHostResolver {
-public:
-    int resolve(const char*, const char* service, const addrinfo* hints, addrinfo** list) override
-    {
-        std::unique_lock lock(mutex_);
-        ++asked_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return free_; });
-        addrinfo numeric = *hints;
-        numeric.ai_flags |= AI_NUMERICHOST;
-        const int rc = ::getaddrinfo("127.0.0.1", service, &numeric, list);
-        if (rc == 0)
-            ++given_;
-        return rc;
-    }
-    void release(addrinfo* list) override
-    {
-        ::freeaddrinfo(list);
-        std::lock_guard lock(mutex_);
-        ++returned_;
-    }
-    QString firstIpv4(const QByteArray&) override { return QString(); }
-
-    void letGo()
-    {
-        std::lock_guard lock(mutex_);
-        free_ = true;
-        changed_.notify_all();
-    }
-    bool waitAsked(int n)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return asked_ >= n; });
-    }
-    int given() const
-    {
-        std::lock_guard lock(mutex_);
-        return given_;
-    }
-    int returned() const
-    {
-        std::lock_guard lock(mutex_);
-        return returned_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool free_ = false;
-    int asked_ = 0;
-    int given_ = 0;
-    int returned_ = 0;
 };
 
 bool helpersGone()
