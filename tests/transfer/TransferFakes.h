@@ -35,6 +35,8 @@ struct FakeSessionLink : ISessionLink {
         return true;
     }
     QString partnerAddress() const override { return {}; }
+    int protocol = 2;
+    int protocolNumber() const override { return protocol; }
     bool sendOnSession(QByteArray wire, std::function<void(bool ok)> done) override
     {
         sent << wire;

@@ -27,6 +27,9 @@ public:
     TCRFileRec& operator=(const TCRFileRec&) = delete;
 
     QString LocalPath;                       // entry folder + entry name
+    QString Entry;                           // the row's name: a bare name, at protocol 2 also "a/b/c.txt"
+    int Protocol = 1;                        // the session's protocol number at the claim
+    qint64 ExpectedTime = -1;                // receptions at protocol 2: the listed modification time, -1 none
     QString ReceiveFolder;                   // receptions: LocalPath must lie directly in it
     std::atomic<qint64> DoneBytes{0};
     std::shared_ptr<const RunToggle> RunButton;

@@ -68,6 +68,7 @@ SessionController::ConnectOutcome SessionController::connectToPeer(const QString
     clientHost_ = host;
     clientPort_ = quint16(port);
     ClientLink::Owner& owner = *this;
+    state_.restartProtocol();
     client_ = std::make_unique<ClientLink>(owner, ui_, aliveToken_, state_.protocol());
     client_->start(host, quint16(port), SjisCodec::encode(ownName));
     return ConnectOutcome::Pending;

@@ -42,6 +42,8 @@ public:
     QString userName() const { return state_.userName(); }
     QString peerName() const { return state_.peerName(); }
     int protocolNumber() const { return state_.protocolNumber(); }
+    // The number offered in handshakes: 2, or 1 to play an original peer.
+    void setOwnProtocol(int n) { state_.setOwnProtocol(n); }
     bool serverMode() const { return serverMode_; }
     void setServerMode(bool on) { serverMode_ = on; }
     RecentPeers& recentPeers() { return recentPeers_; }

@@ -81,8 +81,13 @@ void SessionServer::serverHandshake(AcceptedConnection& c, HeaderBlock& block)
     std::lock_guard handshake(handshakeMutex_);
     const bool allowed = !state_.hasServerSession();
     QByteArray peer = SjisCodec::encode(state_.peerName());
-    const bool accepted = Commands::AnswerConnect(*c.connection, state_.protocol(), QByteArray(kToken), allowed, block,
-                                                  peer, SjisCodec::encode(state_.userName()));
+    // A new session starts from the own number; a refused Connect answers
+    // with the running session's number and leaves it alone.
+    std::atomic<int> number(allowed ? state_.ownProtocol() : state_.protocolNumber());
+    const bool accepted = Commands::AnswerConnect(*c.connection, number, QByteArray(kToken), allowed, block, peer,
+                                                  SjisCodec::encode(state_.userName()));
+    if (accepted)
+        state_.protocol() = number.load();
     if (!accepted) {
         log_.AddLogLine(SessionTexts::ConnectFailed(), LineSys);
         return;

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/base/Guarded.h"
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/TcpConnection.h"
 
 #include <QString>
@@ -24,9 +25,16 @@ public:
     // Clears the peer name; true when there was one.
     bool clearPeerName();
 
-    // The handshakes lower it to what the peer speaks.
+    // The session's protocol number. Each new session starts at the own
+    // number and its handshake lowers it to what the peer speaks, so one
+    // original peer does not hold later sessions at its number.
     std::atomic<int>& protocol() { return protocol_; }
     int protocolNumber() const { return protocol_; }
+    // The number this side offers (2; tests force 1 to play an original peer).
+    int ownProtocol() const { return ownProtocol_; }
+    void setOwnProtocol(int n) { ownProtocol_ = n; }
+    // A new session's number before its handshake.
+    void restartProtocol() { protocol_ = ownProtocol_.load(); }
 
     // Listening side: the connection that shook hands, and its peer address.
     std::shared_ptr<TcpConnection> serverSession() const;
@@ -47,7 +55,8 @@ private:
         QString address;
     };
 
-    std::atomic<int> protocol_{1};
+    std::atomic<int> ownProtocol_{ProtocolLevel::kOwn};
+    std::atomic<int> protocol_{ProtocolLevel::kOwn};
     Guarded<QString> userName_;
     Guarded<Peer> peer_;
 };

@@ -24,6 +24,9 @@ public:
     // The session partner's address as the listener sees it, empty while
     // there is none. Any thread.
     virtual QString partnerAddress() const = 0;
+    // The session's protocol number (2 between two of our own, 1 or less
+    // with an original peer). Any thread.
+    virtual int protocolNumber() const = 0;
     // Queues bytes for the session connection of the current role, written
     // off the UI thread; false when there is no session connection. `done`
     // runs on the UI thread when the write has ended. UI thread.

@@ -24,6 +24,11 @@ QString SessionControllerLink::partnerAddress() const
     return session_.partnerAddress();
 }
 
+int SessionControllerLink::protocolNumber() const
+{
+    return session_.protocolNumber();
+}
+
 bool SessionControllerLink::sendOnSession(QByteArray wire, std::function<void(bool ok)> done)
 {
     return session_.SendOnSession(std::move(wire), std::move(done));

@@ -14,6 +14,7 @@ public:
     bool serverRole() const override;
     bool clientPeer(QString& host, quint16& port) const override;
     QString partnerAddress() const override;
+    int protocolNumber() const override;
     bool sendOnSession(QByteArray wire, std::function<void(bool ok)> done) override;
 
 private:
