@@ -2,6 +2,7 @@
 
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
+#include "core/protocol/TcpListener.h"
 #include "core/protocol/Transport.h"
 #include "core/session/ConnectionServer.h"
 #include "core/session/SessionController.h"
@@ -223,28 +224,78 @@ TEST(SessionController, NonNumericProtocolIsRefusedWithOwnName)
     ServerSide a;
     TcpConnection raw;
     const HeaderBlock reply = rawConnect(a.ctl.listeningPort(), "one", raw);
-    EXPECT_EQ(reply, (HeaderBlock{"Command=Connect", "Accept=False", "Protocol=1", "UserAgent=CRV2/", "Name=Aki", ""}));
+    EXPECT_EQ(reply, (HeaderBlock{"Command=Connect", "Accept=False", "Protocol=2", "UserAgent=CRV2/", "Name=Aki", ""}));
     QByteArray rest;
     EXPECT_EQ(raw.readSome(rest, 10, 3000), ReadStatus::Closed);
     QTRY_VERIFY_WITH_TIMEOUT(a.log.contains(QStringLiteral("接続失敗")), kWaitMs);
     EXPECT_FALSE(a.ctl.hasServerSession());
 }
 
-TEST(SessionController, ServerOnlyLowersTheProtocolNumber)
+// Each session starts at our own number, 2, and its handshake lowers it to
+// the peer's: one original peer no longer holds later sessions at 1.
+TEST(SessionController, EachSessionStartsAtTheOwnProtocolNumberAndItsHandshakeLowersIt)
 {
     ServerSide a;
-    {
-        TcpConnection raw;
-        const HeaderBlock reply = rawConnect(a.ctl.listeningPort(), "0", raw);
-        EXPECT_EQ(Header::Value(reply, "Protocol"), QByteArray("0"));
-        EXPECT_TRUE(Header::IsAccepted(reply));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(!a.ctl.hasServerSession(), kWaitMs);
-    EXPECT_EQ(a.ctl.protocolNumber(), 0);
-    TcpConnection raw2;
-    const HeaderBlock reply2 = rawConnect(a.ctl.listeningPort(), "1", raw2);
-    EXPECT_EQ(Header::Value(reply2, "Protocol"), QByteArray("0"));
-    EXPECT_EQ(a.ctl.protocolNumber(), 0);
+    const auto session = [&](const QByteArray& offered, const QByteArray& answered, int kept) {
+        SCOPED_TRACE(offered.constData());
+        {
+            TcpConnection raw;
+            const HeaderBlock reply = rawConnect(a.ctl.listeningPort(), offered, raw);
+            EXPECT_EQ(Header::Value(reply, "Protocol"), answered);
+            EXPECT_TRUE(Header::IsAccepted(reply));
+            QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
+            EXPECT_EQ(a.ctl.protocolNumber(), kept);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!a.ctl.hasServerSession(), kWaitMs);
+    };
+    session("0", "0", 0);
+    session("1", "1", 1);
+    session("2", "2", 2);
+    session("3", "2", 2);
+
+    // A Connect refused during a session does not touch the session's number.
+    Side b(QStringLiteral("Ben"));
+    ASSERT_EQ(b.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
+    EXPECT_EQ(b.ctl.protocolNumber(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
+    TcpConnection raw;
+    EXPECT_EQ(Header::Value(rawConnect(a.ctl.listeningPort(), "0", raw), "Protocol"), QByteArray("0"));
+    EXPECT_EQ(a.ctl.protocolNumber(), 2);
+}
+
+// The connecting side offers 2 and runs at what the answer says; an
+// instance set to play an original peer offers and answers 1.
+TEST(SessionController, ClientOffersTwoAndTakesTheAnswersNumber)
+{
+    // An original listener: reads block A, answers at 1, holds the line.
+    TcpListener listener;
+    ASSERT_TRUE(listener.listen(0));
+    HeaderBlock offered;
+    TcpConnection held;
+    std::thread old([&] {
+        auto c = listener.accept();
+        if (!c)
+            return;
+        held = std::move(*c);
+        Commands::ReadCommand(held, offered, 3000);
+        Transport::WriteHeader(held, {"Command=Connect", "Accept=True", "Protocol=1", "UserAgent=CRV2/", "Name=Raw", ""});
+    });
+    Side b(QStringLiteral("Ben"));
+    const auto outcome = b.connect(QStringLiteral("127.0.0.1"), QString::number(listener.port()));
+    old.join();
+    ASSERT_EQ(outcome, SessionController::ConnectOutcome::Connected);
+    EXPECT_EQ(offered, (HeaderBlock{"Command=Connect", "Protocol=2", "UserAgent=CRV2/", "Name=Ben", ""}));
+    EXPECT_EQ(b.ctl.protocolNumber(), 1);
+    b.ctl.disconnectClient();
+    held.shutdown();
+
+    ServerSide original(QStringLiteral("Old"));
+    original.ctl.setOwnProtocol(1);
+    Side c(QStringLiteral("Cho"));
+    ASSERT_EQ(c.connect(QStringLiteral("127.0.0.1"), original.port()), SessionController::ConnectOutcome::Connected);
+    EXPECT_EQ(c.ctl.protocolNumber(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(original.ctl.hasServerSession(), kWaitMs);
+    EXPECT_EQ(original.ctl.protocolNumber(), 1);
 }
 
 TEST(SessionController, DisconnectIsSeenByBothSides)

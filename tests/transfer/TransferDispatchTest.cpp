@@ -70,6 +70,8 @@ struct Listening : ITransferEventObserver {
         dispatch = std::make_unique<TransferDispatch>(*center);
         center->addEventObserver(this);
         a.ctl.setDispatch(dispatch.get());
+        // The raw conversations below are an original peer's.
+        partner.ctl.setOwnProtocol(1);
         EXPECT_EQ(partner.connect(QStringLiteral("127.0.0.1"), a.port()), Outcome::Connected);
         QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
     }

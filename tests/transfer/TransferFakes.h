@@ -35,7 +35,7 @@ struct FakeSessionLink : ISessionLink {
         return true;
     }
     QString partnerAddress() const override { return {}; }
-    int protocol = 2;
+    int protocol = 1;  // an original peer unless a test says otherwise
     int protocolNumber() const override { return protocol; }
     bool sendOnSession(QByteArray wire, std::function<void(bool ok)> done) override
     {

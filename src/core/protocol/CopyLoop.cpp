@@ -1,6 +1,8 @@
 #include "core/protocol/CopyLoop.h"
 
+#include "core/protocol/FileDigest.h"
 #include "core/protocol/HeaderBlock.h"
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/Transport.h"
 
 #include <sys/socket.h>
@@ -106,6 +108,7 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
     // block P: if nothing but the rest of P follows, they were no file data.
     QByteArray suspectTail;
     TransferStatus status = TransferStatus::Completed;
+    const bool extended = ProtocolLevel::Extended(rec.Protocol);
 
     while (file.Size() < expected) {
         if (!rec.MayContinue()) {
@@ -138,7 +141,9 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
                 suspectTail.clear();  // what followed the tail was data
             break;
         }
-        const qsizetype tail = DisconnectTail(chunk);
+        // Between two of our own the sender never sends its closing block in
+        // place of data, and the digest judges the bytes.
+        const qsizetype tail = extended ? 0 : DisconnectTail(chunk);
         qint64 keep = n;
         if (tail > 0 && file.Size() + n == expected && peerClosesBehind(c)) {
             // The sender's closing block stood in place of the last bytes.
@@ -158,6 +163,8 @@ TransferStatus CopyLoop::Receive(TcpConnection& c, TCRFileRec& rec, LocalFile& f
         }
         rec.DoneBytes.store(file.Size());
         rec.SetLive(file.Size());
+        if (rec.Digest)
+            rec.Digest->Update(chunk.constData(), keep);
         if (status != TransferStatus::Completed)
             break;
         suspectTail = chunk.right(tail);
@@ -185,6 +192,8 @@ TransferStatus CopyLoop::Send(TcpConnection& c, TCRFileRec& rec, int fd, qint64 
         const qint64 n = qMin(size - position, chunkSize);
         if (!readFully(fd, buffer.data(), n, position))
             return TransferStatus::FileReadError;
+        if (rec.Digest)
+            rec.Digest->Update(buffer.data(), n);
         if (rec.Observer)
             rec.Observer->OnChunk(n);
         // One write for the whole chunk (the bytes on the wire are the same

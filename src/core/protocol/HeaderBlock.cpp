@@ -1,5 +1,7 @@
 #include "core/protocol/HeaderBlock.h"
 
+#include "core/protocol/ProtocolLevel.h"
+
 #include <cstring>
 #include <initializer_list>
 #include <limits>
@@ -119,6 +121,39 @@ std::optional<qint32> Header::ParseInt(const QByteArray& text)
 std::optional<qint32> Header::IntValue(const HeaderBlock& b, const char* key)
 {
     return ParseInt(Value(b, key));
+}
+
+std::optional<qint64> Header::ParseInt64(const QByteArray& text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    // Accumulated as a negative number so that the minimum fits.
+    const qint64 limit = negative ? std::numeric_limits<qint64>::min() : -std::numeric_limits<qint64>::max();
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const int digit = c - '0';
+        if (value < (limit + digit) / 10)
+            return std::nullopt;
+        value = value * 10 - digit;
+    }
+    return negative ? value : -value;
+}
+
+std::optional<qint64> Header::SizeValue(const HeaderBlock& b, const char* key, int protocol)
+{
+    if (ProtocolLevel::Extended(protocol))
+        return ParseInt64(Value(b, key));
+    const std::optional<qint32> v = IntValue(b, key);
+    return v ? std::optional<qint64>(*v) : std::nullopt;
 }
 
 int Header::Classify(const HeaderBlock& b)

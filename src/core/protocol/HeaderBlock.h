@@ -36,6 +36,10 @@ public:
     static std::optional<qint32> IntValue(const HeaderBlock& b, const char* key);
     // Parses a signed 32-bit decimal (optional sign, digits only).
     static std::optional<qint32> ParseInt(const QByteArray& text);
+    // The same for a signed 64-bit decimal.
+    static std::optional<qint64> ParseInt64(const QByteArray& text);
+    // A size or offset field at the session's protocol: 32-bit at 1, 64-bit at 2.
+    static std::optional<qint64> SizeValue(const HeaderBlock& b, const char* key, int protocol);
 
     // Command code of a block already read; CmdNothing when it has no lines.
     static int Classify(const HeaderBlock& b);

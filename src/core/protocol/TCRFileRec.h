@@ -13,6 +13,8 @@
 
 namespace corvid {
 
+class FileDigest;
+
 // One running file transfer. The creator fills LocalPath, ListItem,
 // RunButton, StartPosition and ExpectedSize before the record is published
 // in a transfer list; after that only the carrying thread writes DoneBytes
@@ -37,6 +39,7 @@ public:
     RowRef ListItem;
     qint64 ExpectedSize = -1;                // receptions: size column of the entry
     CopyObserver* Observer = nullptr;        // optional trace of the copy loop
+    FileDigest* Digest = nullptr;            // protocol 2: fed every byte the copy loop moves
 
     // DoneBytes plus the bytes of a chunk in flight. Never goes backwards
     // while the carrier only moves forward.

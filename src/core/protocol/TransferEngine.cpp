@@ -5,8 +5,11 @@
 #include "core/protocol/Commands.h"
 #include "core/protocol/CopyLoop.h"
 #include "core/protocol/FileAttributes.h"
+#include "core/protocol/FileDigest.h"
 #include "core/protocol/LocalFile.h"
 #include "core/protocol/LocalFileChooser.h"
+#include "core/protocol/ProtocolLevel.h"
+#include "core/protocol/RelativePath.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
 
@@ -30,6 +33,18 @@ QByteArray field(const char* key, const QByteArray& value)
 QByteArray wireName(const QString& localPath)
 {
     return SjisCodec::encode(LocalFileChooser::BareName(localPath));
+}
+
+// The name a transfer goes by on the wire: the row's, a relative path at
+// protocol 2.
+QByteArray wireName(const TCRFileRec& rec)
+{
+    return rec.Entry.isEmpty() ? wireName(rec.LocalPath) : SjisCodec::encode(rec.Entry);
+}
+
+bool extended(const TCRFileRec& rec)
+{
+    return ProtocolLevel::Extended(rec.Protocol);
 }
 
 // A file opened for sending, closed by the destructor.
@@ -57,7 +72,8 @@ TransferStatus sendBlocker(const SourceFile& file, const TCRFileRec& rec)
 {
     if (file.fd() < 0)
         return TransferStatus::LocalFileError;
-    if (file.size() > TransferEngine::kMaxFileSize || rec.StartPosition < 0 || rec.StartPosition > file.size())
+    if (file.size() > ProtocolLevel::MaxFileSize(rec.Protocol) || rec.StartPosition < 0
+        || rec.StartPosition > file.size() || (!extended(rec) && rec.Entry.contains(u'/')))
         return TransferStatus::BadRequest;
     if (!rec.MayContinue())
         return TransferStatus::NotRunnable;
@@ -65,12 +81,31 @@ TransferStatus sendBlocker(const SourceFile& file, const TCRFileRec& rec)
 }
 
 // Data, the receiver's Result, and block P: the shared tail of both sends.
+// At protocol 2 the digest of the whole file follows the data (the part
+// before the start is read first), and a send that ends early only closes:
+// no block of ours may ever stand where the receiver expects data.
 TransferOutcome sendData(TcpConnection& c, const QByteArray& token, TCRFileRec& rec, const SourceFile& file,
                          qint64 chunkSize)
 {
-    qint64 position = 0;
-    TransferStatus status = CopyLoop::Send(c, rec, file.fd(), file.size(), chunkSize, position);
-    if (status == TransferStatus::Completed && position == file.size() && !Commands::ReadResult(c))
+    qint64 position = rec.StartPosition;
+    std::optional<FileDigest> digest;
+    TransferStatus status = TransferStatus::Completed;
+    if (extended(rec)) {
+        digest.emplace();
+        if (!digest->UpdateFromFile(file.fd(), 0, rec.StartPosition))
+            status = TransferStatus::FileReadError;
+        rec.Digest = &*digest;
+    }
+    if (status == TransferStatus::Completed)
+        status = CopyLoop::Send(c, rec, file.fd(), file.size(), chunkSize, position);
+    rec.Digest = nullptr;
+    if (digest && status != TransferStatus::Completed) {
+        c.shutdown();
+        return {status, position};
+    }
+    if (digest && !Transport::WriteHeader(c, TransferEngine::MakeDigestBlock(token, digest->Text())))
+        status = TransferStatus::WriteFailed;
+    else if (status == TransferStatus::Completed && position == file.size() && !Commands::ReadResult(c))
         status = TransferStatus::NotConfirmed;
     HeaderBlock p;
     Header::MakeDisconnectHeader(p, token);
@@ -79,14 +114,44 @@ TransferOutcome sendData(TcpConnection& c, const QByteArray& token, TCRFileRec& 
     return {status, position};
 }
 
+// Reads the sender's digest block and compares it with ours.
+bool digestMatches(TcpConnection& c, const FileDigest& ours)
+{
+    HeaderBlock b;
+    if (Commands::ReadCommand(c, b, Transport::kAnswerTimeoutMs) != CmdOther
+        || !Header::EqualsIgnoreCase(Header::Value(b, "Command"), "Digest"))
+        return false;
+    return Header::Value(b, "Digest") == ours.Text();
+}
+
 // What the two receptions share once the answer checked out: the copy loop,
 // the sender's attributes, the Result and the closing block.
 TransferOutcome receiveData(TcpConnection& c, const QByteArray& token, TCRFileRec& rec, LocalFile& file,
                             quint32 finishedWord, qint64 chunkSize)
 {
     const qint64 expected = rec.ExpectedSize;
-    TransferStatus status = CopyLoop::Receive(c, rec, file, expected, chunkSize);
-    const bool complete = file.Size() == expected;
+    std::optional<FileDigest> digest;
+    TransferStatus status = TransferStatus::Completed;
+    if (extended(rec)) {
+        // The resumed part counts as much as the new bytes.
+        digest.emplace();
+        if (!digest->UpdateFromFile(file.Fd(), 0, file.Size()))
+            status = TransferStatus::FileReadError;
+        rec.Digest = &*digest;
+    }
+    if (status == TransferStatus::Completed)
+        status = CopyLoop::Receive(c, rec, file, expected, chunkSize);
+    rec.Digest = nullptr;
+    bool complete = status == TransferStatus::Completed && file.Size() == expected;
+    if (!digest)
+        complete = file.Size() == expected;  // protocol 1: the size is all there is to judge
+    if (complete && digest && !digestMatches(c, *digest)) {
+        // Never shown as finished, and never resumed: the next try starts
+        // from the first byte.
+        complete = false;
+        status = TransferStatus::DigestMismatch;
+        file.TruncateTo(0);
+    }
     if (complete) {
         FileAttributes::WriteFd(file.Fd(), finishedWord);
         FileAttributes::ClearPartialFd(file.Fd());
@@ -114,8 +179,16 @@ TransferOutcome finishReception(TCRFileRec& rec, LocalFile& file, TransferOutcom
 // whatever the name that came from the peer looked like.
 bool validReception(const TCRFileRec& rec)
 {
-    return rec.ExpectedSize > 0 && rec.ExpectedSize <= TransferEngine::kMaxFileSize
-        && LocalFileChooser::IsInFolder(rec.LocalPath, rec.ReceiveFolder);
+    if (rec.ExpectedSize <= 0 || rec.ExpectedSize > ProtocolLevel::MaxFileSize(rec.Protocol))
+        return false;
+    if (!extended(rec) || !rec.Entry.contains(u'/'))
+        return LocalFileChooser::IsInFolder(rec.LocalPath, rec.ReceiveFolder);
+    return RelativePath::IsSafe(rec.Entry) && rec.LocalPath == rec.ReceiveFolder + rec.Entry;
+}
+
+std::optional<qint64> sizeField(const HeaderBlock& b, const char* key, const TCRFileRec& rec)
+{
+    return Header::SizeValue(b, key, rec.Protocol);
 }
 
 std::optional<quint32> finishedWord(const HeaderBlock& b)
@@ -155,7 +228,7 @@ TransferOutcome TransferEngine::ReceiveFile(TcpConnection& c, const QByteArray& 
         return {TransferStatus::LocalFileError, 0};
     }
     rec.DoneBytes.store(file.Size());
-    const QByteArray name = wireName(rec.LocalPath);
+    const QByteArray name = wireName(rec);
 
     if (!Transport::WriteHeader(c, MakeFileRequest(token, name, rec.ExpectedSize, file.Size()))) {
         c.shutdown();
@@ -170,7 +243,7 @@ TransferOutcome TransferEngine::ReceiveFile(TcpConnection& c, const QByteArray& 
         bad = TransferStatus::Refused;
     const auto attr = finishedWord(answer);
     if (bad == TransferStatus::Completed
-        && (Header::Value(answer, "FileName") != name || Header::IntValue(answer, "ContentLength") != rec.ExpectedSize
+        && (Header::Value(answer, "FileName") != name || sizeField(answer, "ContentLength", rec) != rec.ExpectedSize
             || !attr))
         bad = TransferStatus::Mismatch;
     if (bad != TransferStatus::Completed) {
@@ -197,7 +270,7 @@ TransferOutcome TransferEngine::ServeFile(TcpConnection& c, const QByteArray& to
     }
     const auto attr = FileAttributes::ReadFd(file.fd());
     b.insert(1, "Accept=True");
-    b.insert(2, field("FileName", wireName(rec.LocalPath)));
+    b.insert(2, field("FileName", wireName(rec)));
     b.insert(3, field("ContentLength", QByteArray::number(file.size())));
     b.insert(4, field("FileAttr", QByteArray::number(attr.value_or(FileAttributes::kArchive))));
     if (!Transport::WriteHeader(c, b)) {
@@ -221,6 +294,21 @@ bool TransferEngine::EncodeFileRequest(const QByteArray& token, const QString& l
     return Transport::EncodeHeader(MakeFileRequest(token, wireName(localPath), expectedSize, offset), wire);
 }
 
+bool TransferEngine::EncodeFileRequest(const QByteArray& token, const FileRequest& r, QByteArray& wire)
+{
+    const bool nested = r.entry.contains(u'/');
+    if (r.size <= 0 || r.size > ProtocolLevel::MaxFileSize(r.protocol)
+        || (nested && (!ProtocolLevel::Extended(r.protocol) || !RelativePath::IsSafe(r.entry))))
+        return false;
+    const qint64 offset = nested ? 0 : LocalFileChooser::ResumeOffset(r.folder + r.entry, r.size);
+    return Transport::EncodeHeader(MakeFileRequest(token, SjisCodec::encode(r.entry), r.size, offset), wire);
+}
+
+HeaderBlock TransferEngine::MakeDigestBlock(const QByteArray& token, const QByteArray& digest)
+{
+    return {QByteArrayLiteral("Command=Digest"), field("UserAgent", token), field("Digest", digest), QByteArray()};
+}
+
 TransferOutcome TransferEngine::PushFile(TcpConnection& c, const QByteArray& token, TCRFileRec& rec,
                                          qint64 chunkSize)
 {
@@ -233,7 +321,7 @@ TransferOutcome TransferEngine::PushFile(TcpConnection& c, const QByteArray& tok
     const auto attr = FileAttributes::ReadFd(file.fd());
     HeaderBlock m;
     Header::MakeSendHeader(m, token, "File", file.size());
-    m.insert(2, field("FileName", wireName(rec.LocalPath)));
+    m.insert(2, field("FileName", wireName(rec)));
     m.insert(3, field("FileAttr", QByteArray::number(attr.value_or(FileAttributes::kArchive))));
     m.insert(3, field("StartPosition", QByteArray::number(rec.StartPosition)));
     if (!Transport::WriteHeader(c, m)) {
@@ -257,8 +345,8 @@ TransferOutcome TransferEngine::ReceivePushedFile(TcpConnection& c, const QByteA
         return {TransferStatus::BadRequest, 0};
     }
     const auto attr = finishedWord(blockM);
-    if (Header::Value(blockM, "FileName") != wireName(rec.LocalPath)
-        || Header::IntValue(blockM, "ContentLength") != rec.ExpectedSize || !attr) {
+    if (Header::Value(blockM, "FileName") != wireName(rec)
+        || sizeField(blockM, "ContentLength", rec) != rec.ExpectedSize || !attr) {
         c.shutdown();
         return {TransferStatus::Mismatch, 0};
     }
@@ -273,7 +361,7 @@ TransferOutcome TransferEngine::ReceivePushedFile(TcpConnection& c, const QByteA
     // The data must start where our file ends (the same rule RequestFile
     // announced); a push from elsewhere would put bytes at the wrong place
     // of a resumed copy. Refused without an answer.
-    if (Header::IntValue(blockM, "StartPosition") != file.Size()) {
+    if (sizeField(blockM, "StartPosition", rec) != file.Size()) {
         c.shutdown();
         return finishReception(rec, file, {TransferStatus::Mismatch, file.Size()});
     }

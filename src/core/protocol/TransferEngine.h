@@ -35,6 +35,18 @@ public:
     // when the block cannot be encoded.
     static bool EncodeFileRequest(const QByteArray& token, const QString& localPath, qint64 expectedSize,
                                   QByteArray& wire);
+    // What a request to push names: the row as the receiving side keeps it.
+    // At protocol 2 the entry may be a relative path, the size 64-bit, and
+    // the listed time decides whether a partial copy may be resumed.
+    struct FileRequest {
+        QString folder;     // the row's receive folder, ending in "/"
+        QString entry;      // the row's name
+        qint64 size = -1;   // the row's size
+        qint64 time = -1;   // the listed modification time, -1 none
+        int protocol = 1;
+    };
+    static bool EncodeFileRequest(const QByteArray& token, const FileRequest& request, QByteArray& wire);
+
     // Client side, answer to a push request: M, then the data. Sends nothing
     // when the entry cannot be sent.
     static TransferOutcome PushFile(TcpConnection& c, const QByteArray& token, TCRFileRec& rec,
@@ -46,8 +58,11 @@ public:
     // Block J for a file name (wire bytes), expected size and start offset.
     static HeaderBlock MakeFileRequest(const QByteArray& token, const QByteArray& fileName, qint64 size,
                                        qint64 start);
-    // The largest size any size field can carry.
+    // The largest size a size field can carry at protocol 1.
     static constexpr qint64 kMaxFileSize = 0x7FFFFFFF;
+    // The block after a file's data at protocol 2: Command=Digest and the
+    // sender's digest of the whole file.
+    static HeaderBlock MakeDigestBlock(const QByteArray& token, const QByteArray& digest);
 };
 
 } // namespace corvid

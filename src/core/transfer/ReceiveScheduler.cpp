@@ -1,14 +1,18 @@
 #include "core/transfer/ReceiveScheduler.h"
 
 #include "core/protocol/HeaderBlock.h"
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/TransferEngine.h"
 #include "core/protocol/TransferResultCode.h"
+#include "core/session/ILogSink.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/Conversions.h"
+#include "core/transfer/ISessionLink.h"
 #include "core/transfer/ITransferWindow.h"
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TransferCenter.h"
+#include "core/transfer/TransferTexts.h"
 
 #include <algorithm>
 
@@ -187,17 +191,26 @@ bool ReceiveScheduler::RequestReceive(const RowRef& row)
     const QString name = r->Name();
     bool sized = false;
     const qint64 size = Conversions::ParseThousands(r->SizeText(), &sized);
-    if (!sized || size < 1 || size > TransferEngine::kMaxFileSize) {
-        // No request can carry the row's size: asking with another one
-        // would name a different file. It ends as a failed reception would,
-        // so the cursors pass it instead of asking again every tick.
+    TransferEngine::FileRequest request;
+    request.folder = r->Folder();
+    request.entry = name;
+    request.size = size;
+    request.protocol = center_.session() ? center_.session()->protocolNumber() : ProtocolLevel::kOriginal;
+    QByteArray wire;
+    if (!sized || !TransferEngine::EncodeFileRequest(kToken, request, wire)) {
+        // No request can carry the row (a size no request takes at this
+        // protocol, or a folder's file asked of an original peer): asking
+        // with another one would name a different file. It ends as a failed
+        // reception would, so the cursors pass it instead of asking again
+        // every tick.
         TransferQueue& q = center_.receiveQueue();
         q.SetState(row, RowTransitions::ReceptionEnded(r->State(), false, q.IsRunning()));
+        if (sized && size > 0 && !ProtocolLevel::Extended(request.protocol))
+            center_.log().AddLogLine(TransferTexts::NotForOriginalPeer(name), LineSys);
         NotifyOwnFailure(name);
         return false;
     }
-    QByteArray wire;
-    bool ok = TransferEngine::EncodeFileRequest(kToken, r->LocalPath(), size, wire);
+    bool ok = true;
     if (ok) {
         ok = center_.SendOnSession(std::move(wire), [this, alive = alive_.token(), name](bool written) {
             if (!written && alive.lock())

@@ -88,7 +88,7 @@ bool TClientThread::RunSendFile()
     TransferRun::Request request;
     request.row = Row;
     bool ok = false;
-    const qint32 start = Argument.trimmed().toInt(&ok);
+    const qint64 start = Argument.trimmed().toLongLong(&ok);
     request.start = ok ? start : 0;
     return RunFile(TransferRun::Flow::Push, request);
 }

@@ -1,6 +1,7 @@
 #include "core/transfer/TransferDispatch.h"
 
 #include "core/protocol/FileListExchange.h"
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/session/UiHandOver.h"
@@ -28,9 +29,17 @@ qint64 contentLengthOf(const HeaderBlock& block)
     return ok ? n : -1;
 }
 
-qint32 startPositionOf(const HeaderBlock& block)
+qint64 startPositionOf(const HeaderBlock& block, int protocol)
 {
-    return Header::IntValue(block, "StartPosition").value_or(0);
+    return Header::SizeValue(block, "StartPosition", protocol).value_or(0);
+}
+
+// An original peer never hears of a file of 2 GiB or more or of one inside
+// a folder: such a request gets no answer, as for a file not offered.
+bool askable(const TransferRun::Request& r, int protocol)
+{
+    return ProtocolLevel::Extended(protocol)
+        || (r.contentLength <= ProtocolLevel::kMaxSize32 && !r.fileName.contains(u'/'));
 }
 
 } // namespace
@@ -103,12 +112,18 @@ void TransferDispatch::AcceptPushedList(TcpConnection& c, HeaderBlock& block)
     });
 }
 
-TransferRun::Request TransferDispatch::requestOf(const HeaderBlock& block)
+int TransferDispatch::protocol() const
+{
+    const ISessionLink* session = center_.session();
+    return session ? session->protocolNumber() : ProtocolLevel::kOriginal;
+}
+
+TransferRun::Request TransferDispatch::requestOf(const HeaderBlock& block) const
 {
     TransferRun::Request request;
     request.fileName = fileNameOf(block);
     request.contentLength = contentLengthOf(block);
-    request.start = startPositionOf(block);
+    request.start = startPositionOf(block, protocol());
     return request;
 }
 
@@ -124,10 +139,11 @@ void TransferDispatch::AcceptPushedFile(TcpConnection& c, HeaderBlock& block)
 
 void TransferDispatch::RunFileTransfer(TcpConnection& c, HeaderBlock& block, TransferRun::Flow flow)
 {
-    if (!fromPartner(c))
+    const TransferRun::Request request = requestOf(block);
+    if (!fromPartner(c) || !askable(request, protocol()))
         return;
     TransferRun run(center_, flow);
-    if (!run.Claim(requestOf(block), c, shut(c)))
+    if (!run.Claim(request, c, shut(c)))
         return;  // unknown name, other size, already being sent or a second push: no answer
     const bool pushed = flow == TransferRun::Flow::Accept;
     // A served file ends its connection; a pushed one ends it only on failure.
@@ -154,7 +170,10 @@ void TransferDispatch::PeerAsksForFile(const HeaderBlock& block)
 {
     TransferQueue& queue = center_.sendQueue();
     // With "送信開始" up the push would send nothing: no worker, no connection.
-    const RowRef row = queue.IsRunning() ? queue.FindRequested(fileNameOf(block), contentLengthOf(block)) : RowRef();
+    const TransferRun::Request request = requestOf(block);
+    const RowRef row = queue.IsRunning() && askable(request, protocol())
+        ? queue.FindRequested(request.fileName, request.contentLength)
+        : RowRef();
     if (!row)
         return;  // nothing is answered
     // A row already being sent, or asked for again before its worker got

@@ -43,7 +43,9 @@ private:
     bool fromPartner(const TcpConnection& c) const;
     // The give-up test of a first step's wait: the connection was shut.
     static std::function<bool()> shut(const TcpConnection& c);
-    static TransferRun::Request requestOf(const HeaderBlock& block);
+    TransferRun::Request requestOf(const HeaderBlock& block) const;
+    // The session's protocol number (1 without a session).
+    int protocol() const;
     // A file the partner asked for (Serve) or pushes (Accept), on its connection.
     void RunFileTransfer(TcpConnection& c, HeaderBlock& block, TransferRun::Flow flow);
 

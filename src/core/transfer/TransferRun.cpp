@@ -1,10 +1,12 @@
 #include "core/transfer/TransferRun.h"
 
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/TransferEngine.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/session/ILogSink.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
+#include "core/transfer/ISessionLink.h"
 #include "core/transfer/ReceiveScheduler.h"
 #include "core/transfer/RowTransitions.h"
 #include "core/transfer/TClientThread.h"
@@ -37,6 +39,8 @@ struct TransferRun::State {
     QString name;
     bool ok = false;
     bool diskFull = false;  // the receive folder's file system ran out of space
+    bool notVerified = false;  // every byte came, but not the sender's
+    bool notForOriginal = false;  // a row an original peer cannot be asked for
 
     void FinalStep();
     void ServedRowStep();
@@ -94,6 +98,7 @@ void TransferRun::claimStep(const Request& request, const TcpConnection& carried
     }
     if (receiving)
         rec->SetCarrierThread(c.FindConnectionThread(&carried));
+    rec->Protocol = c.session() ? c.session()->protocolNumber() : ProtocolLevel::kOriginal;
     // The in-transfer test and the adding are one step.
     TransferList::Claim claim = c.ListFor(queue).TryClaim(rec);
     if (!claim)
@@ -117,6 +122,8 @@ TransferOutcome TransferRun::Transfer(TcpConnection& c, const HeaderBlock* pushe
         return {};
     TCRFileRec& rec = *state_->claim.record();
     const qint64 chunk = center_.settings().shared().ChunkSize;
+    state_->notForOriginal = receives(flow_) && !ProtocolLevel::Extended(rec.Protocol)
+        && (rec.ExpectedSize > ProtocolLevel::kMaxSize32 || rec.Entry.contains(u'/'));
     const QByteArray token(kToken);
     TransferOutcome out(TransferStatus::BadRequest, 0);
     switch (flow_) {
@@ -130,6 +137,7 @@ TransferOutcome TransferRun::Transfer(TcpConnection& c, const HeaderBlock* pushe
     }
     state_->ok = out.ok();
     state_->diskFull = out.status() == TransferStatus::DiskFull;
+    state_->notVerified = out.status() == TransferStatus::DigestMismatch;
     return out;
 }
 
@@ -176,6 +184,10 @@ void TransferRun::State::FinalStep()
         // The bare failure line would send the user looking at the peer.
         if (diskFull)
             c.log().AddLogLine(TransferTexts::ReceiveFolderFull(name), LineSys);
+        if (notForOriginal)
+            c.log().AddLogLine(TransferTexts::NotForOriginalPeer(name), LineSys);
+        if (notVerified)
+            c.log().AddLogLine(TransferTexts::ReceiveNotVerified(name), LineSys);
     } else
         c.NotifyTransferEvent(ok ? RcSent : RcSendFailed, name);
     // Last: until here the row counts as in transfer, so no new transfer of

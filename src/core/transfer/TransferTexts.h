@@ -23,6 +23,17 @@ public:
     {
         return QStringLiteral("受信フォルダの空き容量が足りません：") + name;
     }
+    // A reception whose bytes are not the sender's (their digests differ).
+    static QString ReceiveNotVerified(const QString& name)
+    {
+        return QStringLiteral("受信したファイルが送信元と一致しないため、破棄しました：") + name;
+    }
+    // A row an original peer cannot be asked for.
+    static QString NotForOriginalPeer(const QString& name)
+    {
+        return QStringLiteral("相手が旧プロトコルのため、2GB以上のファイルとフォルダ内のファイルは受信できません：")
+            + name;
+    }
     // "リスト送信" with an empty send queue.
     static QString ListNotBuilt() { return QStringLiteral("ファイルリスト作成失敗"); }
 
