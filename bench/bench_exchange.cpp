@@ -30,29 +30,6 @@ namespace {
 constexpr qint64 kChunk = 65536;  // the program's default chunk (BufSize=64)
 constexpr qint64 kMiB = 1 << 20;
 
-struct Pair {
-    QString base;
-    std::unique_ptr<Instance> server, client;
-    quint16 port = 0;
-
-    explicit Pair(const QString& b) : base(b) {}
-    QString dir(const char* who) const { return base + QLatin1Char('/') + QLatin1String(who); }
-    QString recv(const char* who) const { return dir(who) + QStringLiteral("/recv/"); }
-    bool startServer()
-    {
-        QDir().mkpath(dir("server"));
-        server = std::make_unique<Instance>(dir("server"), QStringLiteral("Ben"));
-        port = freePort();
-        return server->ok("listen " + std::to_string(port));
-    }
-    bool startClient()
-    {
-        QDir().mkpath(dir("client"));
-        client = std::make_unique<Instance>(dir("client"), QStringLiteral("Aki"));
-        return client->ok("connect " + std::to_string(port)) && server->ok("session");
-    }
-};
-
 double median(std::vector<double> v)
 {
     if (v.empty())

@@ -176,6 +176,31 @@ inline quint16 freePort()
     return port;
 }
 
+// A listening instance ("server", user Ben) and a connecting one ("client",
+// user Aki), each in its own folder under `base`.
+struct Pair {
+    QString base;
+    std::unique_ptr<Instance> server, client;
+    quint16 port = 0;
+
+    explicit Pair(const QString& b) : base(b) {}
+    QString dir(const char* who) const { return base + QLatin1Char('/') + QLatin1String(who); }
+    QString recv(const char* who) const { return dir(who) + QStringLiteral("/recv/"); }
+    bool startServer()
+    {
+        QDir().mkpath(dir("server"));
+        server = std::make_unique<Instance>(dir("server"), QStringLiteral("Ben"));
+        port = freePort();
+        return server->ok("listen " + std::to_string(port));
+    }
+    bool startClient()
+    {
+        QDir().mkpath(dir("client"));
+        client = std::make_unique<Instance>(dir("client"), QStringLiteral("Aki"));
+        return client->ok("connect " + std::to_string(port)) && server->ok("session");
+    }
+};
+
 // The yardstick: `source` copied to `dest` over loopback, one read and one
 // send per chunk, one write per chunk.
 struct PlainCopy {

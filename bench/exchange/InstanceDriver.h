@@ -6,6 +6,7 @@
 //
 //   listen PORT | connect PORT | session | add PATH | adddir DIR | send
 //   rows N | probe | late | cpu | receive NAME SIZE TIMEOUT-MS | clear | quit
+//   protocol | chunk | drop PATH | dropfiles DIR | sendrows N TIMEOUT-MS
 #include "CommandPipe.h"
 #include "ProcStats.h"
 
@@ -18,7 +19,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QDirIterator>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QToolButton>
@@ -137,6 +141,7 @@ public:
 private:
     corvid::TForm2& win() { return form_->transferWindow(); }
     corvid::TransferQueue& recvQueue() { return form_->transfer().receiveQueue(); }
+    corvid::TransferQueue& sendQueue() { return form_->transfer().sendQueue(); }
     void replyWhen(std::function<bool()> cond, int timeoutMs)
     {
         waitFor(std::move(cond), timeoutMs, [this](bool ok) { reply(ok ? "ok" : "fail timeout"); });
@@ -174,6 +179,22 @@ private:
             for (const QString& f : d.entryList(QDir::Files, QDir::Name))
                 win().AddLocalFile(d.filePath(f));
             reply("ok");
+        } else if (c == QLatin1String("protocol")) {
+            reply("ok " + QByteArray::number(form_->session().protocolNumber()));
+        } else if (c == QLatin1String("chunk")) {
+            reply("ok " + QByteArray::number(win().center().settings().shared().ChunkSize));
+        } else if (c == QLatin1String("drop")) {
+            drop({QUrl::fromLocalFile(a.mid(1).join(QLatin1Char(' ')))});
+        } else if (c == QLatin1String("dropfiles")) {
+            QList<QUrl> urls;
+            QDirIterator it(a.mid(1).join(QLatin1Char(' ')), QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                urls << QUrl::fromLocalFile(it.next());
+            drop(urls);
+        } else if (c == QLatin1String("sendrows")) {
+            const int n = a.value(1).toInt();
+            waitFor([this, n] { return sendQueue().Count() >= n; }, a.value(2).toInt(),
+                    [this](bool ok) { reply((ok ? "ok " : "fail ") + QByteArray::number(sendQueue().Count())); });
         } else if (c == QLatin1String("send")) {
             // "送信開始" down lists the queue; when it is down already, "リスト送信".
             if (child<QToolButton>(&win(), "btSend")->isChecked())
@@ -195,7 +216,9 @@ private:
         } else if (c == QLatin1String("cpu")) {
             reply("ok " + QByteArray::number(processCpu(), 'f', 6) + ' ' + QByteArray::number(threadCpu(), 'f', 6));
         } else if (c == QLatin1String("receive")) {
-            receive(a.value(1), a.value(2).toLongLong(), a.value(3).toInt());
+            // The name may hold blanks: it is all between the command and the last two words.
+            receive(a.mid(1, a.size() - 3).join(QLatin1Char(' ')), a.value(a.size() - 2).toLongLong(),
+                    a.value(a.size() - 1).toInt());
         } else if (c == QLatin1String("clear")) {
             win().btLV2AllClearClick();
             win().btLV1AllClearClick();
@@ -206,6 +229,23 @@ private:
         } else {
             reply("fail unknown command");
         }
+    }
+
+    // What a drag from the desktop hands the transfer window: the enter,
+    // then the drop of the URL list. Reply: ok <URLs dropped>.
+    void drop(const QList<QUrl>& urls)
+    {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&win(), &enter);
+        if (!enter.isAccepted()) {
+            reply("fail drag not welcome");
+            return;
+        }
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&win(), &dropped);
+        reply((dropped.isAccepted() ? "ok " : "fail drop refused ") + QByteArray::number(urls.size()));
     }
 
     // All Done is looked for this often while a reception runs: every 2 ms
