@@ -6,6 +6,7 @@
 #include "core/protocol/Transport.h"
 #include "core/session/ConnectionServer.h"
 #include "core/session/SessionController.h"
+#include "core/session/SessionTexts.h"
 
 #include <QSignalSpy>
 #include <arpa/inet.h>
@@ -252,6 +253,9 @@ TEST(SessionController, EachSessionStartsAtTheOwnProtocolNumberAndItsHandshakeLo
     session("1", "1", 1);
     session("2", "2", 2);
     session("3", "2", 2);
+    // The user reads what a session with an original peer cannot do, and
+    // only then.
+    EXPECT_EQ(a.log.count(SessionTexts::OriginalPeer()), 2);
 
     // A Connect refused during a session does not touch the session's number.
     Side b(QStringLiteral("Ben"));
@@ -286,6 +290,7 @@ TEST(SessionController, ClientOffersTwoAndTakesTheAnswersNumber)
     ASSERT_EQ(outcome, SessionController::ConnectOutcome::Connected);
     EXPECT_EQ(offered, (HeaderBlock{"Command=Connect", "Protocol=2", "UserAgent=CRV2/", "Name=Ben", ""}));
     EXPECT_EQ(b.ctl.protocolNumber(), 1);
+    EXPECT_TRUE(b.log.contains(SessionTexts::OriginalPeer()));
     b.ctl.disconnectClient();
     held.shutdown();
 
@@ -296,6 +301,8 @@ TEST(SessionController, ClientOffersTwoAndTakesTheAnswersNumber)
     EXPECT_EQ(c.ctl.protocolNumber(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(original.ctl.hasServerSession(), kWaitMs);
     EXPECT_EQ(original.ctl.protocolNumber(), 1);
+    EXPECT_TRUE(c.log.contains(SessionTexts::OriginalPeer()));
+    QTRY_VERIFY_WITH_TIMEOUT(original.log.contains(SessionTexts::OriginalPeer()), kWaitMs);
 }
 
 TEST(SessionController, DisconnectIsSeenByBothSides)

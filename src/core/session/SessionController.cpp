@@ -1,5 +1,7 @@
 #include "core/session/SessionController.h"
 
+#include "core/protocol/ProtocolLevel.h"
+
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
 #include "core/session/HtmlText.h"
@@ -109,6 +111,8 @@ void SessionController::connectDone(ConnectOutcome outcome, const QString& host,
     }
     emit connectionStateChanged();
     log_.AddLogLine(SessionTexts::Connected(), LineSys);
+    if (!ProtocolLevel::Extended(state_.protocolNumber()))
+        log_.AddLogLine(SessionTexts::OriginalPeer(), LineSys);
     recentPeers_.AddRecentPeer(RecentPeers::FormatEntry(host, port, name));
     emit recentPeersChanged();
     emit titleChanged(name);

@@ -1,5 +1,7 @@
 #include "core/session/SessionServer.h"
 
+#include "core/protocol/ProtocolLevel.h"
+
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
@@ -96,6 +98,8 @@ void SessionServer::serverHandshake(AcceptedConnection& c, HeaderBlock& block)
     const QString title = state_.beginServerSession(c.connection, c.address, SjisCodec::decode(peer));
     log_.setPeerName(title);
     log_.AddLogLine(SessionTexts::Connected(), LineSys);
+    if (!ProtocolLevel::Extended(number))
+        log_.AddLogLine(SessionTexts::OriginalPeer(), LineSys);
     ui_.post(ownerAlive_, [&owner = owner_, title] { owner.serverSessionBegan(title); });
 }
 

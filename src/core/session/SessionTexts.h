@@ -11,6 +11,12 @@ public:
 
     static QString AppTitle() { return QString::fromLatin1(kAppTitle); }
     static QString Connected() { return QStringLiteral("接続成功"); }
+    // After "接続成功" with a peer that speaks the original protocol.
+    static QString OriginalPeer()
+    {
+        return QStringLiteral("相手は旧プロトコルです：2GB以上のファイルとフォルダは送受信できず、"
+                              "受信ファイルの検証もできません");
+    }
     static QString ConnectFailed() { return QStringLiteral("接続失敗"); }
     static QString ServerNotFound() { return QStringLiteral("サーバが見つかりません"); }
     static QString Disconnected() { return QStringLiteral("切断"); }
