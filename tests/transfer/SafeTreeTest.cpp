@@ -5,6 +5,7 @@
 #include "core/protocol/FileAttributes.h"
 #include "core/protocol/LocalFileChooser.h"
 #include "core/protocol/SafeTree.h"
+#include "core/protocol/TCRFileRec.h"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,7 @@ TEST(SafeTree, NamesThatBreakTheRuleMakeNothing)
         SCOPED_TRACE(qPrintable(row.target.folder + " " + row.target.entry));
         LocalFile f;
         EXPECT_EQ(LocalFileChooser::Choose(row.target, f), row.choice);
+        EXPECT_EQ(LocalFileChooser::IsValid(row.target), row.choice != Choice::BadTarget);
         EXPECT_EQ(LocalFileChooser::ResumeOffset(row.target), 0);
     }
     EXPECT_TRUE(everything(in.path()).isEmpty());
@@ -159,4 +161,25 @@ TEST(SafeTree, AnEmptyFileIsDeletedInItsOwnFolderEvenWhenThePathNowLeadsElsewher
     ASSERT_TRUE(writeFile(in.filePath("moved/b.txt"), "other"));
     EXPECT_FALSE(g.CloseDeletingIfEmpty());
     EXPECT_EQ(readFile(in.filePath("moved/b.txt")), "other");
+}
+
+TEST(SafeTree, OnlyARecordAtProtocolTwoNamesFoldersOrATime)
+{
+    QTemporaryDir in;
+    TCRFileRec rec;
+    rec.ReceiveFolder = in.path() + "/";
+    rec.Entry = "sub/a.txt";
+    rec.LocalPath = rec.ReceiveFolder + rec.Entry;
+    rec.ExpectedSize = 10;
+    rec.ExpectedTime = 42;
+    rec.Protocol = 1;
+    LocalFile f;
+    EXPECT_EQ(LocalFileChooser::TargetOf(rec).listedTime, FileAttributes::kNoTime);
+    EXPECT_EQ(LocalFileChooser::Choose(LocalFileChooser::TargetOf(rec), f), Choice::BadTarget);
+    EXPECT_TRUE(everything(in.path()).isEmpty());
+    rec.Protocol = 2;
+    ASSERT_EQ(LocalFileChooser::Choose(LocalFileChooser::TargetOf(rec), f), Choice::Chosen);
+    EXPECT_EQ(f.Path(), rec.LocalPath);
+    EXPECT_EQ(LocalFileChooser::PathOf(LocalFileChooser::TargetOf(rec)), rec.LocalPath);
+    EXPECT_EQ(LocalFileChooser::TargetOf(rec).listedTime, 42);
 }

@@ -35,15 +35,6 @@ bool hasTime(const Target& t)
     return t.listedTime >= 0;
 }
 
-bool validTarget(const Target& t)
-{
-    if (t.expected <= 0 || !isCleanAbsolute(t.folder))
-        return false;
-    if (t.nested)
-        return RelativePath::IsSafe(t.entry);
-    return LocalFileChooser::IsSafeName(t.entry) && LocalFileChooser::FitsFileSystem(t.entry);
-}
-
 enum class CopyKind { None, Resumable, Stale };
 
 // The one rule for resuming, shared by the offset we announce and the file
@@ -229,9 +220,18 @@ QString LocalFileChooser::PathOf(const Target& target)
     return target.folder.endsWith(u'/') ? target.folder + target.entry : target.folder + u'/' + target.entry;
 }
 
+bool LocalFileChooser::IsValid(const Target& t)
+{
+    if (t.expected <= 0 || !isCleanAbsolute(t.folder))
+        return false;
+    if (t.nested)
+        return RelativePath::IsSafe(t.entry);
+    return IsSafeName(t.entry) && FitsFileSystem(t.entry);
+}
+
 qint64 LocalFileChooser::ResumeOffset(const Target& target)
 {
-    if (!validTarget(target))
+    if (!IsValid(target))
         return 0;
     QString name;
     Choice why = Choice::Chosen;
@@ -247,7 +247,7 @@ qint64 LocalFileChooser::ResumeOffset(const Target& target)
 
 LocalFileChooser::Choice LocalFileChooser::Choose(const Target& target, LocalFile& out)
 {
-    if (!validTarget(target))
+    if (!IsValid(target))
         return Choice::BadTarget;
     QString name;
     Choice why = Choice::Chosen;

@@ -40,6 +40,9 @@ public:
     static Target TargetOf(const TCRFileRec& rec);
     // The path a target names when no fresh name is needed: folder + "/" + entry.
     static QString PathOf(const Target& target);
+    // Whether Choose would take the target at all (else Choice::BadTarget):
+    // the check that replaces IsInFolder for entries that may be nested.
+    static bool IsValid(const Target& target);
 
     enum class Choice {
         Chosen,
