@@ -259,7 +259,8 @@ LocalFileChooser::Choice LocalFileChooser::Choose(const Target& target, LocalFil
     // or entry) is left as it is: it may be the partial copy of another row
     // of the same name, or data the user wants, so it is neither replaced
     // nor appended to; the data goes to a fresh name, as beside a finished
-    // file.
+    // file. Our copy of this entry and size but of another version is
+    // emptied and reused: its bytes must never lead the new version's.
     Found found = findCopy(dir.get(), name, target, true);
     if (found.busy)
         return Choice::Busy;  // never a second file beside a running reception
