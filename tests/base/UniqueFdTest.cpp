@@ -29,3 +29,24 @@ TEST(UniqueFd, ClosesWhatItHoldsOnResetAndWhenItGoes)
     }
     EXPECT_FALSE(isOpen(ends[1]));
 }
+
+TEST(UniqueFd, AMoveHandsTheDescriptorOverAndClosesItOnce)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    UniqueFd keeper(ends[1]);
+    {
+        UniqueFd first(ends[0]);
+        UniqueFd second(std::move(first));
+        EXPECT_FALSE(first.valid());
+        EXPECT_EQ(second.get(), ends[0]);
+        keeper = std::move(second);  // closes ends[1], holds ends[0]
+        EXPECT_FALSE(isOpen(ends[1]));
+        EXPECT_TRUE(isOpen(ends[0]));
+    }
+    EXPECT_TRUE(isOpen(ends[0]));  // the moved-from owners closed nothing
+    const int fd = keeper.release();
+    EXPECT_FALSE(keeper.valid());
+    EXPECT_TRUE(isOpen(fd));
+    ::close(fd);
+}

@@ -224,3 +224,110 @@ TEST(LocalFileChooser, UnsafeNamesAndMissingFoldersCreateNothing)
     EXPECT_TRUE(LocalFileChooser::IsSafeName(QStringLiteral("日本語 名前.txt")));
     EXPECT_FALSE(LocalFileChooser::IsSafeName(QString("a") + QChar(0x85)));
 }
+
+namespace {
+
+QByteArray partialRecord(const QString& path)
+{
+    char buf[512];
+    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), FileAttributes::kPartialXattrName, buf, sizeof buf);
+    return n < 0 ? QByteArray() : QByteArray(buf, n);
+}
+
+void setPartialRecord(const QString& path, const QByteArray& text)
+{
+    ASSERT_EQ(::setxattr(QFile::encodeName(path).constData(), FileAttributes::kPartialXattrName, text.constData(),
+                         size_t(text.size()), 0),
+              0);
+}
+
+} // namespace
+
+TEST(LocalFileChooser, ACopyOfAnotherVersionIsRestartedFromZeroNeverSpliced)
+{
+    QTemporaryDir dir;
+    using Target = LocalFileChooser::Target;
+    const Target first{dir.path(), "sub/a.txt", 1000, 111, true};
+    const QString path = dir.filePath("sub/a.txt");
+    {
+        LocalFile f;
+        ASSERT_EQ(LocalFileChooser::Choose(first, f), LocalFileChooser::Choice::Chosen);
+        ASSERT_TRUE(f.Append(pattern(400)));
+    }
+    EXPECT_EQ(partialRecord(path), "1000:111/sub/a.txt");
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(first), 400);
+    {
+        LocalFile same;  // the same version: resumed
+        ASSERT_EQ(LocalFileChooser::Choose(first, same), LocalFileChooser::Choice::Chosen);
+        EXPECT_TRUE(same.Resumed());
+        EXPECT_EQ(same.Size(), 400);
+    }
+
+    // Listed again with the same size but another time: a new version.
+    Target second = first;
+    second.listedTime = 222;
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(second), 0);
+    {
+        LocalFile f;
+        ASSERT_EQ(LocalFileChooser::Choose(second, f), LocalFileChooser::Choice::Chosen);
+        EXPECT_FALSE(f.Resumed());
+        EXPECT_EQ(f.Size(), 0);
+        EXPECT_EQ(f.Path(), path);  // replaced, not kept beside
+        ASSERT_TRUE(f.Append(pattern(50, 9)));
+    }
+    EXPECT_EQ(readFile(path), pattern(50, 9));
+    EXPECT_EQ(partialRecord(path), "1000:222/sub/a.txt");
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(second), 50);
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(first), 0);
+
+    // A copy without a time (made at protocol 1) is of an unknown version.
+    const Target bare{dir.path(), "b.txt", 1000, 5, true};
+    ASSERT_TRUE(writeFile(dir.filePath("b.txt"), pattern(300)));
+    setPartialRecord(dir.filePath("b.txt"), "1000/b.txt");
+    ASSERT_TRUE(FileAttributes::Write(dir.filePath("b.txt"), 34));
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(bare), 0);
+    {
+        LocalFile f;
+        ASSERT_EQ(LocalFileChooser::Choose(bare, f), LocalFileChooser::Choice::Chosen);
+        EXPECT_EQ(f.Size(), 0);
+        EXPECT_EQ(f.Path(), dir.filePath("b.txt"));
+    }
+
+    // Another size is another row's copy: left as it is, a fresh name taken.
+    Target bigger = second;
+    bigger.expected = 2000;
+    LocalFile other;
+    ASSERT_EQ(LocalFileChooser::Choose(bigger, other), LocalFileChooser::Choice::Chosen);
+    EXPECT_EQ(other.Path(), dir.filePath("sub/a_1.txt"));
+    EXPECT_EQ(readFile(path), pattern(50, 9));
+}
+
+TEST(LocalFileChooser, AtProtocolOneTheSizeAloneDecides)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.txt");
+    ASSERT_TRUE(writeFile(path, pattern(300)));
+    ASSERT_TRUE(FileAttributes::Write(path, 34));
+    // The record of today's form resumes as it always did and keeps its form.
+    setPartialRecord(path, "1000/a.txt");
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 1000), 300);
+    {
+        LocalFile f;
+        ASSERT_TRUE(LocalFileChooser::Choose(path, 1000, f));
+        EXPECT_TRUE(f.Resumed());
+        EXPECT_EQ(f.Size(), 300);
+    }
+    EXPECT_EQ(partialRecord(path), "1000/a.txt");
+    // A copy recorded with a time resumes too, and keeps the time.
+    setPartialRecord(path, "1000:5/a.txt");
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 1000), 300);
+    {
+        LocalFile f;
+        ASSERT_TRUE(LocalFileChooser::Choose(path, 1000, f));
+        EXPECT_EQ(f.Size(), 300);
+    }
+    EXPECT_EQ(partialRecord(path), "1000:5/a.txt");
+    // A time that does not read spoils the record.
+    setPartialRecord(path, "1000:x/a.txt");
+    EXPECT_EQ(LocalFileChooser::ResumeOffset(path, 1000), 0);
+}

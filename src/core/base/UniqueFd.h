@@ -1,6 +1,8 @@
 #pragma once
 #include <unistd.h>
 
+#include <utility>
+
 namespace corvid {
 
 // An open descriptor (a socket, a file) with one owner, closed when the
@@ -11,6 +13,13 @@ public:
     ~UniqueFd() { reset(); }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
@@ -21,6 +30,8 @@ public:
             ::close(fd_);
         fd_ = fd;
     }
+    // Gives the descriptor up without closing it.
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;

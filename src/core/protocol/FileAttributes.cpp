@@ -28,6 +28,16 @@ std::optional<quint32> parseWord(const char* text, ssize_t len)
     return static_cast<quint32>(value);
 }
 
+// Plain decimal digits only (no sign, no blanks), as we write them.
+qint64 parseCount(const QByteArray& digits, bool& ok)
+{
+    ok = !digits.isEmpty() && digits.size() <= 19;
+    for (const char c : digits)
+        ok = ok && c >= '0' && c <= '9';
+    const qint64 value = ok ? digits.toLongLong(&ok) : 0;
+    return ok ? value : 0;
+}
+
 quint32 defaultWord(const struct stat& st)
 {
     return (st.st_mode & S_IWUSR) ? FileAttributes::kArchive : FileAttributes::kArchive | FileAttributes::kReadOnly;
@@ -84,25 +94,38 @@ bool FileAttributes::WriteFd(int fd, quint32 word)
 
 std::optional<FileAttributes::PartialMark> FileAttributes::ReadPartialFd(int fd)
 {
-    char buf[1024];
+    // Room for the longest entry a list may carry and both numbers.
+    char buf[4096 + 64];
     const ssize_t len = ::fgetxattr(fd, kPartialXattrName, buf, sizeof buf);
     if (len < 0 && (errno == ENODATA || errno == ENOTSUP))
         return std::nullopt;
     PartialMark mark;
     const QByteArray text = len > 0 ? QByteArray(buf, len) : QByteArray();
     const qsizetype slash = text.indexOf('/');
+    if (slash <= 0)
+        return mark;
+    const QByteArray head = text.left(slash);
+    const qsizetype colon = head.indexOf(':');
+    const QByteArray size = colon < 0 ? head : head.left(colon);
+    const QByteArray time = colon < 0 ? QByteArray() : head.mid(colon + 1);
     bool ok = false;
-    const qint64 expected = slash > 0 ? text.left(slash).toLongLong(&ok) : 0;
-    if (ok && expected > 0 && text.at(0) != '+') {
+    const qint64 expected = parseCount(size, ok);
+    bool timeOk = colon < 0;
+    const qint64 listed = colon < 0 ? kNoTime : parseCount(time, timeOk);
+    if (ok && expected > 0 && timeOk) {
         mark.expected = expected;
+        mark.time = listed;
         mark.entry = QString::fromUtf8(text.mid(slash + 1));
     }
     return mark;
 }
 
-bool FileAttributes::WritePartialFd(int fd, qint64 expected, const QString& entry)
+bool FileAttributes::WritePartialFd(int fd, qint64 expected, const QString& entry, qint64 time)
 {
-    const QByteArray text = QByteArray::number(expected) + '/' + entry.toUtf8();
+    QByteArray text = QByteArray::number(expected);
+    if (time >= 0)
+        text += ':' + QByteArray::number(time);
+    text += '/' + entry.toUtf8();
     return ::fsetxattr(fd, kPartialXattrName, text.constData(), size_t(text.size()), 0) == 0;
 }
 

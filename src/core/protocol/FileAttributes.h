@@ -20,8 +20,12 @@ public:
     static constexpr quint32 kReceiving = kHidden | kArchive;  // 34: a reception in progress
     static constexpr char kXattrName[] = "user.corvid.attrib";
     // Beside the word on a partial copy: the reception it belongs to, as
-    // "<expected size>/<entry name>" (a name never holds "/").
+    // "<expected size>/<entry>" or, when the listed modification time is
+    // known, "<expected size>:<time>/<entry>". The entry is the row's name,
+    // a relative path for a file in a listed folder; it follows the first "/".
     static constexpr char kPartialXattrName[] = "user.corvid.partial";
+    // A listed time that is not known.
+    static constexpr qint64 kNoTime = -1;
 
     // nullopt when the file cannot be examined.
     static std::optional<quint32> Read(const QString& path);
@@ -33,13 +37,16 @@ public:
 
     // What a partial copy records of its reception. A copy made before the
     // record existed has none (nullopt); a record that does not parse reads
-    // as expected size -1, which matches no reception.
+    // as expected size -1, which matches no reception. `time` is kNoTime in
+    // a record without one.
     struct PartialMark {
         qint64 expected = -1;
+        qint64 time = kNoTime;
         QString entry;
     };
     static std::optional<PartialMark> ReadPartialFd(int fd);
-    static bool WritePartialFd(int fd, qint64 expected, const QString& entry);
+    // A negative `time` writes the form without a time.
+    static bool WritePartialFd(int fd, qint64 expected, const QString& entry, qint64 time = kNoTime);
     static void ClearPartialFd(int fd);
 
     static bool IsHidden(quint32 word) { return (word & kHidden) != 0; }

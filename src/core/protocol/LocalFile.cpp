@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +18,8 @@ LocalFile::~LocalFile()
 }
 
 LocalFile::LocalFile(LocalFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)),
+    : fd_(std::exchange(other.fd_, -1)), folder_(std::move(other.folder_)), name_(std::move(other.name_)),
+      path_(std::move(other.path_)),
       size_(std::exchange(other.size_, 0)), resumed_(std::exchange(other.resumed_, false)),
       lastError_(std::exchange(other.lastError_, 0))
 {
@@ -28,12 +30,27 @@ LocalFile& LocalFile::operator=(LocalFile&& other) noexcept
     if (this != &other) {
         Close();
         fd_ = std::exchange(other.fd_, -1);
+        folder_ = std::move(other.folder_);
+        name_ = std::move(other.name_);
         path_ = std::move(other.path_);
         size_ = std::exchange(other.size_, 0);
         resumed_ = std::exchange(other.resumed_, false);
         lastError_ = std::exchange(other.lastError_, 0);
     }
     return *this;
+}
+
+bool LocalFile::Adopt(int fd, UniqueFd folder, const QString& name, const QString& path, bool resumed)
+{
+    if (!Adopt(fd, path, resumed))
+        return false;
+    if (!folder.valid()) {
+        Close();
+        return false;
+    }
+    folder_ = std::move(folder);
+    name_ = name;
+    return true;
 }
 
 bool LocalFile::Adopt(int fd, const QString& path, bool resumed)
@@ -93,11 +110,29 @@ bool LocalFile::CloseDeletingIfEmpty()
     if (fd_ < 0)
         return false;
     // Still holding the lock, so nobody else can have started on this file.
-    const bool remove = size_ == 0;
-    if (remove)
-        ::unlink(QFile::encodeName(path_).constData());
+    const bool removed = size_ == 0 && UnlinkIfStillOurs();
     Close();
-    return remove;
+    return removed;
+}
+
+// By the folder's descriptor when we have it, so that a folder renamed or
+// replaced by a link meanwhile cannot point the deletion elsewhere; and
+// only when the name is still this file.
+bool LocalFile::UnlinkIfStillOurs()
+{
+    struct stat mine {};
+    struct stat there {};
+    if (::fstat(fd_, &mine) != 0)
+        return false;
+    if (folder_.valid()) {
+        const QByteArray name = QFile::encodeName(name_);
+        return ::fstatat(folder_.get(), name.constData(), &there, AT_SYMLINK_NOFOLLOW) == 0
+            && there.st_dev == mine.st_dev && there.st_ino == mine.st_ino
+            && ::unlinkat(folder_.get(), name.constData(), 0) == 0;
+    }
+    const QByteArray path = QFile::encodeName(path_);
+    return ::lstat(path.constData(), &there) == 0 && there.st_dev == mine.st_dev && there.st_ino == mine.st_ino
+        && ::unlink(path.constData()) == 0;
 }
 
 void LocalFile::Close()
@@ -107,6 +142,8 @@ void LocalFile::Close()
         ::close(fd_);
         fd_ = -1;
     }
+    folder_.reset();
+    name_.clear();
 }
 
 } // namespace corvid

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/base/UniqueFd.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -7,7 +9,8 @@ namespace corvid {
 
 // A local file held open for a reception: exclusively locked (flock) for the
 // whole transfer and closed by the destructor. Keeps its own byte count so
-// the copy loop never has to ask the file system.
+// the copy loop never has to ask the file system, and the descriptor of its
+// folder, so that nothing done to it later goes by path again.
 class LocalFile {
 public:
     LocalFile() = default;
@@ -18,6 +21,11 @@ public:
     LocalFile& operator=(const LocalFile&) = delete;
 
     // Takes over an open descriptor positioned anywhere; appends go to its end.
+    // `name` is the file's entry in `folder` (both kept for the deletion of
+    // an empty file), `path` what Path() shows. The descriptors are closed
+    // when adopting fails.
+    bool Adopt(int fd, UniqueFd folder, const QString& name, const QString& path, bool resumed);
+    // The same for a file known by path only.
     bool Adopt(int fd, const QString& path, bool resumed);
 
     bool IsOpen() const { return fd_ >= 0; }
@@ -35,12 +43,17 @@ public:
     // Drops everything from `size` on.
     bool TruncateTo(qint64 size);
 
-    // Closes; an empty file is deleted first. Returns whether it was deleted.
+    // Closes; an empty file is deleted first (only while its name still
+    // leads to this very file). Returns whether it was deleted.
     bool CloseDeletingIfEmpty();
     void Close();
 
 private:
+    bool UnlinkIfStillOurs();
+
     int fd_ = -1;
+    UniqueFd folder_;
+    QString name_;
     QString path_;
     qint64 size_ = 0;
     bool resumed_ = false;
