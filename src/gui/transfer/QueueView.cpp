@@ -5,11 +5,13 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelection>
 #include <QMimeData>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QUrl>
 
 namespace corvid {
@@ -22,12 +24,39 @@ constexpr qint64 kSliceNs = 20 * 1000 * 1000;
 // New items wait for at least this many before they go into the widget.
 constexpr size_t kFirstBatch = 2000;
 
-// Columns 1 to 5 are numbers: right-aligned by the view, so that rows do not
-// each carry five alignments (a list of 100,000 rows would carry half a
-// million).
-class NumberColumns : public QStyledItemDelegate {
+bool isPathColumn(int column)
+{
+    return column == QueueRow::ColName || column == QueueRow::ColFolder;
+}
+
+// How the columns are drawn, by the view rather than per item, so that rows
+// do not each carry it (a list of 100,000 rows would carry half a million
+// alignments). Columns 1 to 5 are numbers: right-aligned. The name and the
+// folder are paths ("photos/2026/a.jpg"): too long for the column, they
+// keep both ends, and the whole path shows as a tip.
+class QueueColumns : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip || !isPathColumn(index.column()))
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QStyle* style = view->style();
+        // The text's room as the style lays the item out, less the margins
+        // it keeps inside that room.
+        const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, view);
+        const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, &opt, view) + 1);
+        if (opt.fontMetrics.horizontalAdvance(opt.text) > room.width() - margins) {
+            QToolTip::showText(event->globalPos(), opt.text, view, view->visualRect(index));
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
@@ -35,6 +64,8 @@ protected:
         QStyledItemDelegate::initStyleOption(option, index);
         if (index.column() >= 1 && index.column() <= 5)
             option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+        else if (isPathColumn(index.column()))
+            option->textElideMode = Qt::ElideMiddle;
     }
 };
 
@@ -85,7 +116,7 @@ QueueView::QueueView(TransferQueue& queue, const std::array<QString, 7>& caption
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setContextMenuPolicy(Qt::CustomContextMenu);
-    setItemDelegate(new NumberColumns(this));
+    setItemDelegate(new QueueColumns(this));
 }
 
 QueueView::~QueueView()
