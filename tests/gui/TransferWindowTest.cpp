@@ -535,6 +535,11 @@ TEST(TransferWindow, AFolderDroppedOrChosenBecomesRowsShownWhole)
     ASSERT_TRUE(test::waitFor([&] { return v->topLevelItemCount() == 2; }, kWaitMs));
     EXPECT_EQ(v->topLevelItem(0)->text(0), jpg);
     EXPECT_EQ(v->topLevelItem(1)->text(1), QStringLiteral("3,221,225,472"));
+    // The size column makes room for the whole size, also after a narrower
+    // layout is applied.
+    EXPECT_GT(v->header()->sectionSize(1), v->fontMetrics().horizontalAdvance(QStringLiteral("3,221,225,472")));
+    a.win().applyLayoutState(TransferWindowState{});
+    EXPECT_GT(v->header()->sectionSize(1), v->fontMetrics().horizontalAdvance(QStringLiteral("3,221,225,472")));
     EXPECT_EQ(v->topLevelItem(1)->text(6), QFileInfo(files.path()).canonicalFilePath() + u'/');
     ASSERT_TRUE(test::waitFor(
         [&] { return a.logText().contains(QStringLiteral("フォルダのファイルを2件追加しました（送信できない1件を除外）：旅行 写真")); },

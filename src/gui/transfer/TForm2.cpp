@@ -175,6 +175,8 @@ void TForm2::applyLayoutState(const TransferWindowState& state)
     }
     const int lower = qMax(1, state.Splitter);
     Splitter1->setSizes({qMax(1, state.Bounds.Height - lower - Splitter1->handleWidth()), lower});
+    ListView1->fitNumberColumns();
+    ListView2->fitNumberColumns();
 }
 
 // ---- buttons ----------------------------------------------------------------
