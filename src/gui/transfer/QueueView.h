@@ -42,7 +42,7 @@ public:
     void fitNumberColumns();
 
 signals:
-    // A drop of local files from the desktop.
+    // A drop of local files and folders from the desktop.
     void filesDropped(const QStringList& paths);
     // A drop of anything else: the selected rows go to the target row
     // (the row count below the last row).

@@ -104,7 +104,8 @@ void TForm2::connectControls()
     auto* addMenu = new QMenu(btAddFile);
     addMenu->setObjectName(QStringLiteral("PopupMenu3"));
     for (const bool folder : {false, true}) {
-        QAction* a = addMenu->addAction(folder ? QStringLiteral("フォルダを追加(&D)...") : QStringLiteral("ファイルを追加(&F)..."));
+        QAction* a = addMenu->addAction(folder ? QStringLiteral("フォルダを追加(&D)...")
+                                               : QStringLiteral("ファイルを追加(&F)..."));
         a->setObjectName(folder ? QStringLiteral("AddFolder1") : QStringLiteral("AddFile1"));
         connect(a, &QAction::triggered, this, [this, folder] { btAddFileClick(folder); });
     }
