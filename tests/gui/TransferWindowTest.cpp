@@ -480,12 +480,17 @@ TEST(TransferWindow, FilesDroppedOnTheMainWindowJoinTheSendQueueAndShowTheWindow
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(a.form.get(), &drop);
-    // One row: an empty file, a folder and the same file again add nothing.
-    ASSERT_EQ(a.send().Count(), 1);
+    // An empty file and the same file again add nothing; the folder adds
+    // its one file that is not empty, named by its path below the folder's
+    // parent.
+    ASSERT_EQ(a.send().Count(), 2);
     EXPECT_EQ(a.send().Row(0).Name(), "one.txt");
     EXPECT_EQ(a.send().Row(0).SizeText(), "5");
     EXPECT_EQ(a.send().Row(0).Folder(), files.path() + "/");
     EXPECT_EQ(a.send().Row(0).State(), RowState::Waiting);
+    const QFileInfo folder(files.path());
+    EXPECT_EQ(a.send().Row(1).Name(), folder.fileName() + "/one.txt");
+    EXPECT_EQ(a.send().Row(1).Folder(), folder.canonicalPath() + "/");
     EXPECT_TRUE(a.win().isVisible());
     EXPECT_TRUE(a.form->findChild<QToolButton*>(QStringLiteral("btTrans"))->isChecked());
     // The periodic list check follows its settings.

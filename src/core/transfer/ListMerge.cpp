@@ -2,6 +2,7 @@
 
 #include "core/protocol/FileListExchange.h"
 #include "core/protocol/LocalFileChooser.h"
+#include "core/protocol/RelativePath.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/TransferEngine.h"
 #include "core/session/ILogSink.h"
@@ -119,7 +120,9 @@ public:
         }
         // A peer's name becomes a path in the receive folder: it must stay
         // one plain entry of it, and must survive the trip back as bytes.
-        if (!LocalFileChooser::IsSafeName(name) || name.contains(QChar::ReplacementCharacter))
+        // A send-queue row may be a file of an added folder ("photos/a.jpg").
+        const bool safe = send && name.contains(u'/') ? RelativePath::IsSafe(name) : LocalFileChooser::IsSafeName(name);
+        if (!safe || name.contains(QChar::ReplacementCharacter))
             return skip(index, MergeSkip::UnsafeName);
         if (!send && nameTooLong(name))
             return skip(index, MergeSkip::NameTooLong);

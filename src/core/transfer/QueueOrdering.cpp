@@ -1,7 +1,5 @@
 #include "core/transfer/QueueOrdering.h"
 
-#include "core/settings/Conversions.h"
-
 #include <QCollator>
 #include <QHash>
 
@@ -32,6 +30,21 @@ int collate(const QString& a, const QString& b)
     return sign(collator().compare(a, b));
 }
 
+// The number of a grouped size or count column: 64-bit, since rows of
+// files of several gigabytes sort among the others. Other text counts 0.
+qint64 numberOf(const QString& text)
+{
+    bool ok = false;
+    const qint64 n = QString(text).remove(u',').toLongLong(&ok);
+    return ok ? n : 0;
+}
+
+// Without a difference, which could overflow for sizes far apart.
+int compareNumbers(qint64 a, qint64 b)
+{
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
 } // namespace
 
 int QueueOrdering::Compare(const QueueRow& a, const QueueRow& b, int key, int direction)
@@ -40,9 +53,7 @@ int QueueOrdering::Compare(const QueueRow& a, const QueueRow& b, int key, int di
     if (key == 0) {
         r = collate(a.Name(), b.Name());
     } else if (key == 1 || key == 2) {
-        // The sign of the difference, without the 32-bit wrap that would
-        // make the order inconsistent for sizes far apart.
-        r = sign(Conversions::ParseThousands(a.Text(key)) - Conversions::ParseThousands(b.Text(key)));
+        r = compareNumbers(numberOf(a.Text(key)), numberOf(b.Text(key)));
     } else if (key >= 3 && key <= 6) {
         r = collate(b.Text(key), a.Text(key));
     }
@@ -72,9 +83,9 @@ void QueueOrdering::SortByColumn(TransferQueue& queue, int key, int direction)
     if (key == 1 || key == 2) {
         std::vector<qint64> numbers(n);
         for (size_t i = 0; i < n; ++i)
-            numbers[i] = Conversions::ParseThousands(queue.Row(int(i)).Text(key));
+            numbers[i] = numberOf(queue.Row(int(i)).Text(key));
         std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-            return sign(numbers[size_t(x)] - numbers[size_t(y)]) * direction < 0;
+            return compareNumbers(numbers[size_t(x)], numbers[size_t(y)]) * direction < 0;
         });
     } else if (key == 0 || (key >= 3 && key <= 6)) {
         // One key per distinct text: names differ, but a column of one

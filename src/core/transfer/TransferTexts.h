@@ -66,6 +66,26 @@ public:
         return QStringLiteral("このファイル名は送信できません：") + name;
     }
 
+    // A folder put into the send queue: how many of its files became rows,
+    // and, when there are any, how many were listed already, could not be
+    // sent or were past the most one folder adds (`cutAt`, 0 for none).
+    static QString FolderAdded(const QString& folder, qint64 added, qint64 alreadyListed, qint64 skipped,
+                               qint64 cutAt)
+    {
+        QString notes;
+        const auto note = [&notes](const QString& text) { notes += (notes.isEmpty() ? u'（' : u'、') + text; };
+        if (alreadyListed > 0)
+            note(QStringLiteral("%1件は追加済み").arg(count(alreadyListed)));
+        if (skipped > 0)
+            note(QStringLiteral("送信できない%1件を除外").arg(count(skipped)));
+        if (cutAt > 0)
+            note(QStringLiteral("%1件で打ち切り").arg(count(cutAt)));
+        if (!notes.isEmpty())
+            notes += u'）';
+        return QStringLiteral("フォルダのファイルを%1件追加しました").arg(count(added)) + notes + u'：' + folder;
+    }
+    static QString FolderNotRead(const QString& folder) { return QStringLiteral("フォルダを読み込めません：") + folder; }
+
 private:
     static QString count(qint64 n) { return Conversions::FormatThousands(n); }
 };

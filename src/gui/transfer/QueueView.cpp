@@ -5,11 +5,13 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QItemSelection>
 #include <QMimeData>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QUrl>
 
 namespace corvid {
@@ -22,19 +24,57 @@ constexpr qint64 kSliceNs = 20 * 1000 * 1000;
 // New items wait for at least this many before they go into the widget.
 constexpr size_t kFirstBatch = 2000;
 
-// Columns 1 to 5 are numbers: right-aligned by the view, so that rows do not
-// each carry five alignments (a list of 100,000 rows would carry half a
-// million).
-class NumberColumns : public QStyledItemDelegate {
+bool isPathColumn(int column)
+{
+    return column == QueueRow::ColName || column == QueueRow::ColFolder;
+}
+
+bool isNumberColumn(int column)
+{
+    return column >= 1 && column <= 5;
+}
+
+// What a cell's text needs besides its own width: the margins the style
+// keeps on both sides, and a pixel of slack.
+int cellMargins(const QWidget* view)
+{
+    return 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 1;
+}
+
+// How the columns are drawn, by the view rather than per item, so that rows
+// do not each carry it (a list of 100,000 rows would carry half a million
+// alignments). Columns 1 to 5 are numbers: right-aligned. The name and the
+// folder are paths ("photos/2026/a.jpg"): too long for the column, they
+// keep both ends. A text cut short shows whole as a tip.
+class QueueColumns : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        // The text's room as the style lays the item out.
+        const QRect room = view->style()->subElementRect(QStyle::SE_ItemViewItemText, &opt, view);
+        if (opt.fontMetrics.horizontalAdvance(opt.text) + cellMargins(view) > room.width()) {
+            QToolTip::showText(event->globalPos(), opt.text, view, view->visualRect(index));
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index.column() >= 1 && index.column() <= 5)
+        if (isNumberColumn(index.column()))
             option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+        else if (isPathColumn(index.column()))
+            option->textElideMode = Qt::ElideMiddle;
     }
 };
 
@@ -85,7 +125,7 @@ QueueView::QueueView(TransferQueue& queue, const std::array<QString, 7>& caption
     setDragDropMode(QAbstractItemView::DragDrop);
     setDefaultDropAction(Qt::MoveAction);
     setContextMenuPolicy(Qt::CustomContextMenu);
-    setItemDelegate(new NumberColumns(this));
+    setItemDelegate(new QueueColumns(this));
 }
 
 QueueView::~QueueView()
@@ -156,11 +196,34 @@ QueueView::Shown QueueView::makeShown(const QueueRow& row)
         s.texts[size_t(col)] = row.Text(col);
         texts.append(s.texts[size_t(col)]);
     }
+    noteNumber(QueueRow::ColSize, s.texts[QueueRow::ColSize]);
+    noteNumber(QueueRow::ColDone, s.texts[QueueRow::ColDone]);
     s.item = new QTreeWidgetItem(texts);
     s.item->setData(0, kIdRole, QVariant::fromValue(s.id));
     s.item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled);
     s.item->setIcon(0, StateImage(s.state));
     return s;
+}
+
+void QueueView::noteNumber(int column, const QString& text)
+{
+    // Only a text with more characters than any before can need more room:
+    // a list of 100,000 rows measures a handful of texts.
+    QString& widest = widestNumber_[size_t(column - QueueRow::ColSize)];
+    if (text.size() <= widest.size())
+        return;
+    widest = text;
+    fitNumberColumns();
+}
+
+void QueueView::fitNumberColumns()
+{
+    for (int column : {int(QueueRow::ColSize), int(QueueRow::ColDone)}) {
+        const QString& widest = widestNumber_[size_t(column - QueueRow::ColSize)];
+        const int needed = fontMetrics().horizontalAdvance(widest) + cellMargins(this);
+        if (!widest.isEmpty() && header()->sectionSize(column) < needed)
+            header()->resizeSection(column, needed);
+    }
 }
 
 void QueueView::refresh(Shown& s, const QueueRow& row)
@@ -171,6 +234,8 @@ void QueueView::refresh(Shown& s, const QueueRow& row)
         if (shown != text) {
             shown = text;
             s.item->setText(col, text);
+            if (col == QueueRow::ColSize || col == QueueRow::ColDone)
+                noteNumber(col, text);
         }
     }
     if (s.state != row.State()) {

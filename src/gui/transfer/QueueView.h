@@ -35,9 +35,14 @@ public:
     void selectRows(const QList<int>& indexes);
 
     static QIcon StateImage(RowState state);
+    // Widens the size and byte columns where they are too narrow for the
+    // longest text they have held, so that the size of a file of several
+    // gigabytes reads whole. A narrower layout applied later is fitted
+    // again by this.
+    void fitNumberColumns();
 
 signals:
-    // A drop of local files from the desktop.
+    // A drop of local files and folders from the desktop.
     void filesDropped(const QStringList& paths);
     // A drop of anything else: the selected rows go to the target row
     // (the row count below the last row).
@@ -66,6 +71,7 @@ private:
     // Puts the items made but not yet in the widget into it.
     void place();
     void refresh(Shown& shown, const QueueRow& row);
+    void noteNumber(int column, const QString& text);
     Shown makeShown(const QueueRow& row);
     // Rows from `from` on left the queue without the others moving: their
     // items go. False when that is not what happened.
@@ -80,6 +86,7 @@ private:
     size_t placed_ = 0;         // how many of them are in the widget (the first ones)
     bool syncPending_ = false;
     bool queueChanged_ = false;  // since the last look at the shown rows
+    std::array<QString, 2> widestNumber_;  // of the size and byte columns
 };
 
 } // namespace corvid

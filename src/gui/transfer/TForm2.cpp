@@ -33,6 +33,12 @@ TForm2::TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , center_(center)
     , opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+    , chooser_([this](bool folder) {
+        if (!folder)
+            return QFileDialog::getOpenFileNames(this);
+        const QString chosen = QFileDialog::getExistingDirectory(this);
+        return chosen.isEmpty() ? QStringList() : QStringList{chosen};
+    })
 {
     recvDirections_.fill(-1);
     sendDirections_.fill(-1);
@@ -92,7 +98,19 @@ void TForm2::connectControls()
     connect(btSend, &QToolButton::clicked, this, [this] { btSendClick(); });
     connect(btSendList, &QToolButton::clicked, this, &TForm2::btSendListClick);
     connect(btRecvList, &QToolButton::clicked, this, &TForm2::btRecvListClick);
-    connect(btAddFile, &QToolButton::clicked, this, &TForm2::btAddFileClick);
+    connect(btAddFile, &QToolButton::clicked, this, [this] { btAddFileClick(); });
+    // A file dialog picks files or a folder, never both: the button picks
+    // files as it always did, its menu a folder as well.
+    auto* addMenu = new QMenu(btAddFile);
+    addMenu->setObjectName(QStringLiteral("PopupMenu3"));
+    for (const bool folder : {false, true}) {
+        QAction* a = addMenu->addAction(folder ? QStringLiteral("フォルダを追加(&D)...")
+                                               : QStringLiteral("ファイルを追加(&F)..."));
+        a->setObjectName(folder ? QStringLiteral("AddFolder1") : QStringLiteral("AddFile1"));
+        connect(a, &QAction::triggered, this, [this, folder] { btAddFileClick(folder); });
+    }
+    btAddFile->setMenu(addMenu);
+    btAddFile->setPopupMode(QToolButton::MenuButtonPopup);
     connect(btInBox, &QToolButton::clicked, this, &TForm2::btInBoxClick);
     connect(btLV2FinClear, &QToolButton::clicked, this, &TForm2::btLV2FinClearClick);
     connect(btLV1FinClear, &QToolButton::clicked, this, &TForm2::btLV1FinClearClick);
@@ -158,6 +176,8 @@ void TForm2::applyLayoutState(const TransferWindowState& state)
     }
     const int lower = qMax(1, state.Splitter);
     Splitter1->setSizes({qMax(1, state.Bounds.Height - lower - Splitter1->handleWidth()), lower});
+    ListView1->fitNumberColumns();
+    ListView2->fitNumberColumns();
 }
 
 // ---- buttons ----------------------------------------------------------------
@@ -232,17 +252,24 @@ void TForm2::btRecvListClick()
     center_.RequestList();
 }
 
-void TForm2::btAddFileClick()
+void TForm2::btAddFileClick(bool folder)
 {
-    const QString chosen = QFileDialog::getOpenFileName(this);
-    if (!chosen.trimmed().isEmpty())
-        AddLocalFile(chosen.trimmed());
+    const QStringList chosen = chooser_ ? chooser_(folder) : QStringList();
+    for (const QString& path : chosen) {
+        if (!path.trimmed().isEmpty())
+            AddLocalFile(path.trimmed());
+    }
 }
 
 void TForm2::AddLocalFile(const QString& path)
 {
-    const AddFileResult r = LocalFileAdder::AddLocalFile(center_.sendQueue(), path);
-    const QString message = LocalFileAdder::Message(r, path);
+    // A large folder takes a moment to walk.
+    const bool folder = QFileInfo(path).isDir();
+    if (folder)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString message = LocalFileAdder::Add(center_.sendQueue(), path);
+    if (folder)
+        QApplication::restoreOverrideCursor();
     if (!message.isEmpty())
         center_.log().AddLogLine(message, LineSys);
 }

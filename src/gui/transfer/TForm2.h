@@ -3,6 +3,7 @@
 #include "core/transfer/ITransferWindow.h"
 #include "gui/transfer/TransferWindowLayout.h"
 
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 
@@ -30,6 +31,9 @@ class TForm2 : public QWidget, public ITransferWindow, private TransferWindowLay
     Q_OBJECT
 public:
     using Opener = std::function<bool(const QUrl&)>;
+    // The dialogs of "ファイル追加": the files chosen, or (folder) the one
+    // folder; nothing when cancelled.
+    using Chooser = std::function<QStringList(bool folder)>;
 
     // Reads [State] and the list timer from `ini` (FormCreate).
     TForm2(TransferCenter& center, const IniFile& ini, QWidget* parent = nullptr);
@@ -45,6 +49,8 @@ public:
     ListTimerSettings listTimer() const { return listTimer_; }
     // The desktop's open action (tests replace it).
     void setOpener(Opener opener) { opener_ = std::move(opener); }
+    // The dialogs of "ファイル追加" (tests replace them).
+    void setChooser(Chooser chooser) { chooser_ = std::move(chooser); }
 
     // Handlers named after their controls.
     void UpdateButtons();
@@ -53,7 +59,8 @@ public:
     void btSendClick(bool programmatic = false);
     void btSendListClick();
     void btRecvListClick();
-    void btAddFileClick();
+    // Files, or (from the button's menu) a folder.
+    void btAddFileClick(bool folder = false);
     void btInBoxClick();
     void btLV2FinClearClick();
     void btLV1FinClearClick();
@@ -66,7 +73,8 @@ public:
     void ListView2DragDrop(QueueView* view, int target);
     void Timer1Timer();
     void Timer3Timer();
-    // Adds one local file to the send queue (a system line when it cannot).
+    // Adds one local file, or every file under a folder, to the send queue
+    // (a system line when it cannot, and one for a folder).
     void AddLocalFile(const QString& path);
 
     // The receiving side's scheduler (it outlives this window): Timer2
@@ -106,6 +114,7 @@ private:
 
     TransferCenter& center_;
     Opener opener_;
+    Chooser chooser_;
     ReceiveScheduler* scheduler_ = nullptr;
     std::array<int, 7> recvDirections_;
     std::array<int, 7> sendDirections_;
