@@ -170,6 +170,38 @@ TEST_F(ExtendedEngine, ASplicedResumeIsCaughtAndTheNextTryStartsAfresh)
     EXPECT_EQ(readFile(inPath("s.bin")), data);
 }
 
+// A folder's file lands in the tree the receiver builds itself; a link
+// planted where a folder goes stops the reception and nothing is written
+// through it.
+TEST_F(ExtendedEngine, AFoldersFileBuildsItsTreeAndAPlantedLinkStopsIt)
+{
+    const QByteArray data = pattern(3000);
+    ASSERT_TRUE(QDir().mkpath(outPath("photos/2026")));
+    ASSERT_TRUE(writeFile(outPath("photos/2026/a b.jpg"), data));
+    const QString entry = QStringLiteral("photos/2026/a b.jpg");
+    auto in = receiving2(entry, data.size());
+    in->Entry = entry;
+    auto out = sending2(entry);
+    out->Entry = entry;
+    const Pair p = pull(*in, *out);
+    EXPECT_TRUE(p.client.ok()) << TransferOutcome::StatusName(p.client.status());
+    EXPECT_EQ(readFile(inPath(entry)), data);
+
+    QTemporaryDir outside;
+    ASSERT_TRUE(QFile::link(outside.path(), inPath("docs")));
+    ASSERT_TRUE(QDir().mkpath(outPath("docs")));
+    ASSERT_TRUE(writeFile(outPath("docs/x.txt"), data));
+    Loopback second;
+    ASSERT_TRUE(second.open());
+    auto in2 = receiving2(QStringLiteral("docs/x.txt"), data.size());
+    in2->Entry = QStringLiteral("docs/x.txt");
+    auto out2 = sending2(QStringLiteral("docs/x.txt"));
+    out2->Entry = in2->Entry;
+    const Pair blocked = pullOn(second, *in2, *out2);
+    EXPECT_EQ(blocked.client.status(), TransferStatus::PathBlocked);
+    EXPECT_TRUE(QDir(outside.path()).isEmpty());
+}
+
 // Sizes of 2 GiB and more travel at protocol 2 and are never served at 1.
 TEST_F(ExtendedEngine, AFileOver2GiBIsServedAt2AndRefusedAt1)
 {

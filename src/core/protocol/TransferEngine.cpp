@@ -181,9 +181,18 @@ bool validReception(const TCRFileRec& rec)
 {
     if (rec.ExpectedSize <= 0 || rec.ExpectedSize > ProtocolLevel::MaxFileSize(rec.Protocol))
         return false;
-    if (!extended(rec) || !rec.Entry.contains(u'/'))
-        return LocalFileChooser::IsInFolder(rec.LocalPath, rec.ReceiveFolder);
-    return RelativePath::IsSafe(rec.Entry) && rec.LocalPath == rec.ReceiveFolder + rec.Entry;
+    const LocalFileChooser::Target t = LocalFileChooser::TargetOf(rec);
+    return LocalFileChooser::IsValid(t) && rec.LocalPath == LocalFileChooser::PathOf(t);
+}
+
+// The local file of a reception; why not, as the reception's status.
+TransferStatus chooseFile(const TCRFileRec& rec, LocalFile& file)
+{
+    switch (LocalFileChooser::Choose(LocalFileChooser::TargetOf(rec), file)) {
+    case LocalFileChooser::Choice::Chosen: return TransferStatus::Completed;
+    case LocalFileChooser::Choice::FolderBlocked: return TransferStatus::PathBlocked;
+    default: return TransferStatus::LocalFileError;
+    }
 }
 
 std::optional<qint64> sizeField(const HeaderBlock& b, const char* key, const TCRFileRec& rec)
@@ -223,9 +232,9 @@ TransferOutcome TransferEngine::ReceiveFile(TcpConnection& c, const QByteArray& 
         return {TransferStatus::BadRequest, 0};
     adoptCarrier(rec);
     LocalFile file;
-    if (!LocalFileChooser::Choose(rec.LocalPath, rec.ExpectedSize, file)) {
+    if (const TransferStatus chosen = chooseFile(rec, file); chosen != TransferStatus::Completed) {
         rec.ReleaseCarrierThread();
-        return {TransferStatus::LocalFileError, 0};
+        return {chosen, 0};
     }
     rec.DoneBytes.store(file.Size());
     const QByteArray name = wireName(rec);
@@ -296,11 +305,15 @@ bool TransferEngine::EncodeFileRequest(const QByteArray& token, const QString& l
 
 bool TransferEngine::EncodeFileRequest(const QByteArray& token, const FileRequest& r, QByteArray& wire)
 {
-    const bool nested = r.entry.contains(u'/');
-    if (r.size <= 0 || r.size > ProtocolLevel::MaxFileSize(r.protocol)
-        || (nested && (!ProtocolLevel::Extended(r.protocol) || !RelativePath::IsSafe(r.entry))))
+    LocalFileChooser::Target t;
+    t.folder = r.folder;
+    t.entry = r.entry;
+    t.expected = r.size;
+    t.nested = ProtocolLevel::Extended(r.protocol);
+    t.listedTime = t.nested ? r.time : FileAttributes::kNoTime;
+    if (r.size > ProtocolLevel::MaxFileSize(r.protocol) || !LocalFileChooser::IsValid(t))
         return false;
-    const qint64 offset = nested ? 0 : LocalFileChooser::ResumeOffset(r.folder + r.entry, r.size);
+    const qint64 offset = LocalFileChooser::ResumeOffset(t);
     return Transport::EncodeHeader(MakeFileRequest(token, SjisCodec::encode(r.entry), r.size, offset), wire);
 }
 
@@ -352,10 +365,10 @@ TransferOutcome TransferEngine::ReceivePushedFile(TcpConnection& c, const QByteA
     }
     adoptCarrier(rec);
     LocalFile file;
-    if (!LocalFileChooser::Choose(rec.LocalPath, rec.ExpectedSize, file)) {
+    if (const TransferStatus chosen = chooseFile(rec, file); chosen != TransferStatus::Completed) {
         rec.ReleaseCarrierThread();
         c.shutdown();
-        return {TransferStatus::LocalFileError, 0};
+        return {chosen, 0};
     }
     rec.DoneBytes.store(file.Size());
     // The data must start where our file ends (the same rule RequestFile

@@ -19,6 +19,7 @@ const char* TransferOutcome::StatusName(TransferStatus status)
     case TransferStatus::FileWriteError: return "FileWriteError";
     case TransferStatus::DiskFull: return "DiskFull";
     case TransferStatus::NotConfirmed: return "NotConfirmed";
+    case TransferStatus::PathBlocked: return "PathBlocked";
     case TransferStatus::DigestMismatch: return "DigestMismatch";
     }
     return "?";

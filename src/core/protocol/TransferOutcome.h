@@ -21,6 +21,7 @@ enum class TransferStatus {
     FileWriteError,
     DiskFull,        // the receive folder's file system is full (a write failed for want of space)
     NotConfirmed,    // all data sent, but no Result=True came back
+    PathBlocked,     // protocol 2: something not ours stands where a folder of the entry must go
     DigestMismatch,  // protocol 2: every byte arrived, but not the sender's (or no digest came)
 };
 

@@ -41,6 +41,7 @@ struct TransferRun::State {
     bool diskFull = false;  // the receive folder's file system ran out of space
     bool notVerified = false;  // every byte came, but not the sender's
     bool notForOriginal = false;  // a row an original peer cannot be asked for
+    bool pathBlocked = false;     // a link or file where the entry's folder must go
 
     void FinalStep();
     void ServedRowStep();
@@ -106,7 +107,7 @@ void TransferRun::claimStep(const Request& request, const TcpConnection& carried
     State& s = *state_;
     s.row = row;
     s.claim = std::move(claim);
-    s.name = QFileInfo(rec->LocalPath).fileName();
+    s.name = rec->Entry.isEmpty() ? QFileInfo(rec->LocalPath).fileName() : rec->Entry;
     // A send moves data only while "送信開始" is pressed; otherwise its row
     // keeps its state and the engine ends it at once.
     if (receiving || queue.IsRunning())
@@ -138,6 +139,7 @@ TransferOutcome TransferRun::Transfer(TcpConnection& c, const HeaderBlock* pushe
     state_->ok = out.ok();
     state_->diskFull = out.status() == TransferStatus::DiskFull;
     state_->notVerified = out.status() == TransferStatus::DigestMismatch;
+    state_->pathBlocked = out.status() == TransferStatus::PathBlocked;
     return out;
 }
 
@@ -186,6 +188,8 @@ void TransferRun::State::FinalStep()
             c.log().AddLogLine(TransferTexts::ReceiveFolderFull(name), LineSys);
         if (notForOriginal)
             c.log().AddLogLine(TransferTexts::NotForOriginalPeer(name), LineSys);
+        if (pathBlocked)
+            c.log().AddLogLine(TransferTexts::ReceivePathBlocked(name), LineSys);
         if (notVerified)
             c.log().AddLogLine(TransferTexts::ReceiveNotVerified(name), LineSys);
     } else

@@ -28,6 +28,12 @@ public:
     {
         return QStringLiteral("受信したファイルが送信元と一致しないため、破棄しました：") + name;
     }
+    // A reception whose folder is blocked by a link or a file in the receive
+    // folder: nothing is written through it.
+    static QString ReceivePathBlocked(const QString& name)
+    {
+        return QStringLiteral("受信フォルダ内のリンクかファイルがフォルダの作成を妨げたため、受信しません：") + name;
+    }
     // A row an original peer cannot be asked for.
     static QString NotForOriginalPeer(const QString& name)
     {
