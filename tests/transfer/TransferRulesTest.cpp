@@ -203,6 +203,13 @@ TEST(QueueOrdering, ColumnSortsByTheirRules)
     w.Append("zero", "0", "/", S::Waiting);
     QueueOrdering::SortByColumn(w, 1, +1);
     EXPECT_EQ(names(w), QStringList({"min", "zero", "max"}));
+    // Sizes of 2 GiB and more (a folder's files among them) sort by number too.
+    w.Append("photos/big.iso", "3,221,225,472", "/", S::Waiting);
+    w.Append("photos/huge.iso", "9,223,372,036,854,775,807", "/", S::Waiting);
+    w.Append("photos/4g.iso", "4,294,967,296", "/", S::Waiting);
+    QueueOrdering::SortByColumn(w, 1, -1);
+    EXPECT_EQ(names(w), QStringList({"photos/huge.iso", "photos/4g.iso", "photos/big.iso", "max", "zero", "min"}));
+    EXPECT_LT(QueueOrdering::Compare(w.Row(5), w.Row(0), 1, +1), 0);  // min below huge: no wrap
 }
 
 TEST(QueueOrdering, DropMovesTheSelectedRowsByRank)

@@ -27,6 +27,13 @@ int sign(qint64 v)
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
+// -1, 0 or 1 as a is below, equal to or above b (no difference taken:
+// 64-bit sizes far apart must not wrap).
+int compareNumbers(qint64 a, qint64 b)
+{
+    return (a > b) - (a < b);
+}
+
 int collate(const QString& a, const QString& b)
 {
     return sign(collator().compare(a, b));
@@ -40,9 +47,8 @@ int QueueOrdering::Compare(const QueueRow& a, const QueueRow& b, int key, int di
     if (key == 0) {
         r = collate(a.Name(), b.Name());
     } else if (key == 1 || key == 2) {
-        // The sign of the difference, without the 32-bit wrap that would
-        // make the order inconsistent for sizes far apart.
-        r = sign(Conversions::ParseThousands(a.Text(key)) - Conversions::ParseThousands(b.Text(key)));
+        // By number, sizes of 2 GiB and more too.
+        r = compareNumbers(Conversions::ParseThousands64(a.Text(key)), Conversions::ParseThousands64(b.Text(key)));
     } else if (key >= 3 && key <= 6) {
         r = collate(b.Text(key), a.Text(key));
     }
@@ -72,9 +78,9 @@ void QueueOrdering::SortByColumn(TransferQueue& queue, int key, int direction)
     if (key == 1 || key == 2) {
         std::vector<qint64> numbers(n);
         for (size_t i = 0; i < n; ++i)
-            numbers[i] = Conversions::ParseThousands(queue.Row(int(i)).Text(key));
+            numbers[i] = Conversions::ParseThousands64(queue.Row(int(i)).Text(key));
         std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-            return sign(numbers[size_t(x)] - numbers[size_t(y)]) * direction < 0;
+            return compareNumbers(numbers[size_t(x)], numbers[size_t(y)]) * direction < 0;
         });
     } else if (key == 0 || (key >= 3 && key <= 6)) {
         // One key per distinct text: names differ, but a column of one
