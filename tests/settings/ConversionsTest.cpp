@@ -80,6 +80,22 @@ TEST(ParseThousands, ReadsBackWhatFormatThousandsWrites)
     }
 }
 
+// Sizes of 2 GiB and more read back whole, up to the largest 64-bit count.
+TEST(ParseThousands, SixtyFourBitSizesReadBackAndOverflowGivesZero)
+{
+    for (qint64 v : {qint64(0), qint64(2147483648LL), qint64(3221225472LL), qint64(5368709120LL),
+                     std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()}) {
+        bool ok = false;
+        EXPECT_EQ(Conversions::ParseThousands64(Conversions::FormatThousands(v), &ok), v);
+        EXPECT_TRUE(ok) << v;
+    }
+    for (const char* text : {"9,223,372,036,854,775,808", "99,999,999,999,999,999,999", "3,2x"}) {
+        bool ok = true;
+        EXPECT_EQ(Conversions::ParseThousands64(QString::fromLatin1(text), &ok), 0) << text;
+        EXPECT_FALSE(ok) << text;
+    }
+}
+
 TEST(ColorConversion, HtmlIsRedGreenBlueAndValueIsBlueGreenRed)
 {
     EXPECT_EQ(Conversions::ColorToHtml(0x000000FFu), "#FF0000");

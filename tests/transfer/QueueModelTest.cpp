@@ -1,6 +1,7 @@
 // The queue model: rows, row references that outlive their rows, the lists
 // of running transfers, the record of one transfer and its stop test.
 #include "core/protocol/TCRFileRec.h"
+#include "core/settings/Conversions.h"
 #include "core/transfer/TransferList.h"
 #include "core/transfer/TransferQueue.h"
 
@@ -85,9 +86,32 @@ TEST(TransferQueue, MakeRecordFillsPathRowToggleAndExpectedSize)
     EXPECT_EQ(rec->ListItem, row);
     EXPECT_EQ(rec->RunButton, q.RunButton());
     EXPECT_EQ(rec->ExpectedSize, 1234);
+    EXPECT_EQ(rec->Entry, "a.txt");
+    EXPECT_EQ(rec->ExpectedTime, -1);
     EXPECT_EQ(q.MakeRecord(bad)->ExpectedSize, -1);
     q.Remove(row);
     EXPECT_FALSE(q.MakeRecord(row));
+
+    // A listed path of 3 GiB with its source's time: the entry is the path,
+    // the local path lies under the row's folder.
+    const RowRef big = q.Append("photos/big.iso", "3,221,225,472", "/in/", RowState::Waiting, 1700000000123456789LL);
+    auto bigRec = q.MakeRecord(big);
+    EXPECT_EQ(bigRec->LocalPath, "/in/photos/big.iso");
+    EXPECT_EQ(bigRec->Entry, "photos/big.iso");
+    EXPECT_EQ(bigRec->ExpectedSize, 3221225472LL);
+    EXPECT_EQ(bigRec->ExpectedTime, 1700000000123456789LL);
+}
+
+TEST(TransferQueue, RequestsOfSizesPast2GiBMatchTheirGroupedText)
+{
+    TransferQueue q(QueueKind::Send);
+    const RowRef big = q.Append("big.iso", Conversions::FormatThousands(qint64(5) << 30), "/s/", RowState::Waiting);
+    EXPECT_EQ(q.Row(0).SizeText(), "5,368,709,120");
+    EXPECT_EQ(q.Row(0).Size(), qint64(5) << 30);
+    EXPECT_EQ(q.FindRequested("big.iso", qint64(5) << 30, ProtocolLevel::kOwn), big);
+    // Not the same size modulo 2^32, and never for an original peer.
+    EXPECT_EQ(q.FindRequested("big.iso", (qint64(5) << 30) - (qint64(1) << 32), ProtocolLevel::kOwn), RowRef());
+    EXPECT_EQ(q.FindRequested("big.iso", qint64(5) << 30, ProtocolLevel::kOriginal), RowRef());
 }
 
 TEST(TCRFileRec, StopTestNeedsQueuedRowTransferringStateAndPressedToggle)

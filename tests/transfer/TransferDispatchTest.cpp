@@ -8,11 +8,13 @@
 
 #include "core/protocol/Commands.h"
 #include "core/protocol/FileListExchange.h"
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/TransferEngine.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/protocol/Transport.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/Conversions.h"
+#include "core/transfer/FileListText.h"
 #include "core/transfer/SessionControllerLink.h"
 #include "core/transfer/TClientThread.h"
 #include "core/transfer/TransferCenter.h"
@@ -61,8 +63,11 @@ struct Listening : ITransferEventObserver {
             ++receptionsEnded;
     }
 
-    Listening()
+    // By default the partner plays an original peer: the raw conversations
+    // below are an original peer's.
+    explicit Listening(int partnerProtocol = ProtocolLevel::kOriginal)
     {
+        partner.ctl.setOwnProtocol(partnerProtocol);
         settings.RecvDir = recvDir.path() + "/";
         settings.publish();
         center = std::make_unique<TransferCenter>(settings, a.log, a.ui);
@@ -70,8 +75,6 @@ struct Listening : ITransferEventObserver {
         dispatch = std::make_unique<TransferDispatch>(*center);
         center->addEventObserver(this);
         a.ctl.setDispatch(dispatch.get());
-        // The raw conversations below are an original peer's.
-        partner.ctl.setOwnProtocol(1);
         EXPECT_EQ(partner.connect(QStringLiteral("127.0.0.1"), a.port()), Outcome::Connected);
         QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
     }
@@ -219,6 +222,7 @@ TEST(TransferDispatch, PartnerPullsTheListAndAFile)
     QList<QByteArray> lines;
     TcpConnection listConn = l.open();
     ASSERT_TRUE(asPeer([&] { return FileListExchange::FetchFileList(listConn, QByteArray(kToken), lines); }));
+    // The partner speaks the original protocol: today's line, no time.
     EXPECT_EQ(lines, (QList<QByteArray>{"\"report.txt\",\"150,000\","}));
 
     QTemporaryDir into;
@@ -228,6 +232,52 @@ TEST(TransferDispatch, PartnerPullsTheListAndAFile)
     QTRY_COMPARE_WITH_TIMEOUT(row->State(), RowState::Done, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(l.a.log.contains(QStringLiteral("ファイル送信成功：report.txt")), kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(l.center->sendingList().NotInTransfer(row), kWaitMs);
+}
+
+// An original partner gets today's list without the rows it could not take
+// (3 GiB, a folder's file), each told once, and asking for them gets no
+// answer: nothing is sent.
+TEST(TransferDispatch, AnOriginalPartnerIsNeverOfferedBigOrFolderRows)
+{
+    Listening l(ProtocolLevel::kOriginal);
+    ASSERT_EQ(l.link.protocolNumber(), ProtocolLevel::kOriginal);
+    TransferQueue& send = l.center->sendQueue();
+    l.offer(QStringLiteral("report.txt"), pattern(1000));
+    constexpr qint64 k3GiB = qint64(3) << 30;
+    ASSERT_TRUE(writeFile(l.sendDir.filePath("big.iso"), {}));
+    ASSERT_EQ(::truncate(QFile::encodeName(l.sendDir.filePath("big.iso")).constData(), k3GiB), 0);  // sparse
+    const RowRef big = send.Append("big.iso", Conversions::FormatThousands(k3GiB), l.sendDir.path() + "/",
+                                   RowState::Waiting);
+    ASSERT_TRUE(QDir(l.sendDir.path()).mkpath("photos"));
+    ASSERT_TRUE(writeFile(l.sendDir.filePath("photos/a.jpg"), pattern(56)));
+    const RowRef nested = send.Append("photos/a.jpg", "56", l.sendDir.path() + "/", RowState::Waiting);
+    send.RunButton()->SetPressed(true);
+
+    for (int i = 0; i < 2; ++i) {
+        QList<QByteArray> lines;
+        TcpConnection listConn = l.open();
+        ASSERT_TRUE(asPeer([&] { return FileListExchange::FetchFileList(listConn, QByteArray(kToken), lines); }));
+        EXPECT_EQ(lines, (QList<QByteArray>{"\"report.txt\",\"1,000\","}));
+    }
+    const QString leftOut[] = {QStringLiteral("big.iso は2GB以上のため、相手(旧プロトコル)には送信できません"),
+                               QStringLiteral("photos/a.jpg はフォルダ内のファイルのため、相手(旧プロトコル)には送信できません")};
+    for (const QString& line : leftOut)
+        EXPECT_EQ(l.a.log.lines().count(line), 1) << line.toStdString();
+
+    for (const auto& [name, size] : {std::pair{QByteArray("big.iso"), k3GiB}, std::pair{QByteArray("photos/a.jpg"), qint64(56)}}) {
+        TcpConnection c = l.open();
+        HeaderBlock answer;
+        ASSERT_TRUE(asPeer([&] {
+            return Transport::WriteHeader(c, TransferEngine::MakeFileRequest(QByteArray(kToken), name, size, 0));
+        }));
+        // A served file would answer at once; no answer within the wait.
+        asPeer([&] { return Transport::ReadHeader(c, answer, 1500); });
+        EXPECT_TRUE(answer.isEmpty()) << name.constData() << ": " << answer.join("|").constData();
+    }
+    EXPECT_EQ(big->State(), RowState::Waiting);
+    EXPECT_EQ(nested->State(), RowState::Waiting);
+    EXPECT_TRUE(l.center->sendingList().NotInTransfer(big));
+    EXPECT_FALSE(l.a.log.contains(QStringLiteral("ファイル送信開始：big.iso")));
 }
 
 TEST(TransferDispatch, PushedListWaitsForTheWindowThenMerges)

@@ -109,8 +109,10 @@ TEST(ProgressColumns, EdgeCasesOfTheRefresh)
         {"big", {"", "", "", ""}, 10, {"10", "", "", ""}},
         // A column 2 that does not parse: nothing is written.
         {"1,000", {"junk", "", "", ""}, 10, {"junk", "", "", ""}},
-        // A count beyond 32 bits does not parse back: column 2 only.
-        {"1,000", {"", "7%", "", ""}, 5000000000LL, {"5,000,000,000", "7%", "", ""}},
+        // Past 2 GiB the columns go on counting: 500,000,000 bytes since
+        // the last refresh, 2,000,000,000 to go.
+        {"5,000,000,000", {"2,500,000,000", "50%", "", ""}, 3000000000LL,
+         {"3,000,000,000", "60%", " 0:04", "488281"}},
     };
     for (const Case& c : table) {
         SCOPED_TRACE(QString("%1 / %2").arg(c.size).arg(c.now).toStdString());
@@ -203,6 +205,13 @@ TEST(QueueOrdering, ColumnSortsByTheirRules)
     w.Append("zero", "0", "/", S::Waiting);
     QueueOrdering::SortByColumn(w, 1, +1);
     EXPECT_EQ(names(w), QStringList({"min", "zero", "max"}));
+    // Sizes of 2 GiB and more (a folder's files among them) sort by number too.
+    w.Append("photos/big.iso", "3,221,225,472", "/", S::Waiting);
+    w.Append("photos/huge.iso", "9,223,372,036,854,775,807", "/", S::Waiting);
+    w.Append("photos/4g.iso", "4,294,967,296", "/", S::Waiting);
+    QueueOrdering::SortByColumn(w, 1, -1);
+    EXPECT_EQ(names(w), QStringList({"photos/huge.iso", "photos/4g.iso", "photos/big.iso", "max", "zero", "min"}));
+    EXPECT_LT(QueueOrdering::Compare(w.Row(5), w.Row(0), 1, +1), 0);  // min below huge: no wrap
 }
 
 TEST(QueueOrdering, DropMovesTheSelectedRowsByRank)

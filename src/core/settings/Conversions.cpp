@@ -66,6 +66,20 @@ qint64 Conversions::ParseThousands(const QString& text, bool* ok)
     return parsed ? static_cast<qint64>(value) : 0;
 }
 
+qint64 Conversions::ParseThousands64(const QString& text, bool* ok)
+{
+    if (text.isEmpty()) {
+        setOk(ok, true);
+        return 0;
+    }
+    QString plain = text;
+    plain.remove(QLatin1Char(','));
+    bool parsed = false;
+    const qint64 value = plain.toLongLong(&parsed, 10);
+    setOk(ok, parsed);
+    return parsed ? value : 0;
+}
+
 QString Conversions::ColorToHtml(ColorValue color)
 {
     const unsigned red = color & 0xFFu;

@@ -25,6 +25,9 @@ public:
     // Text that is not such a number (or is out of the 32-bit range) gives 0
     // and clears `ok`, so typed or pasted garbage never fails a caller.
     static qint64 ParseThousands(const QString& text, bool* ok = nullptr);
+    // The same over the whole signed 64-bit range: file sizes, which may be
+    // 2 GiB and more. Text out of that range gives 0 and clears `ok`.
+    static qint64 ParseThousands64(const QString& text, bool* ok = nullptr);
 
     // 0x00BBGGRR -> "#RRGGBB" in upper case. The high byte is ignored.
     static QString ColorToHtml(ColorValue color);

@@ -2,8 +2,16 @@
 
 #include "core/base/TextLines.h"
 #include "core/protocol/SjisCodec.h"
+#include "core/session/ILogSink.h"
 #include "core/transfer/ListMerge.h"
 #include "core/transfer/RowTransitions.h"
+#include "core/transfer/TransferTexts.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
+
+#include <limits>
 
 namespace corvid {
 
@@ -17,6 +25,17 @@ bool isBlank(QChar c)
 QString quoted(const QString& text)
 {
     return u'"' + text + u'"';
+}
+
+// Tells, once per row, why a row is not in an original peer's list.
+void tellLeftOut(QueueRow& row, QueueRow::Fit why, ILogSink* log)
+{
+    if (!log || row.LeftOutTold())
+        return;
+    row.SetLeftOutTold();
+    log->AddLogLine(why == QueueRow::Fit::TooLarge ? TransferTexts::LeftOutTooLarge(row.Name())
+                                                   : TransferTexts::LeftOutInFolder(row.Name()),
+                    LineSys);
 }
 
 } // namespace
@@ -35,25 +54,66 @@ QString FileListText::MakeLocalAddLine(const QString& name, const QString& sizeT
     return quoted(name) + u',' + quoted(sizeText) + u',' + quoted(escaped);
 }
 
-bool FileListText::BuildFileList(TransferQueue& sendQueue, QStringList& out)
+QString FileListText::MakeTimedLine(const QString& name, const QString& sizeText, qint64 modTime)
 {
-    out.clear();
-    if (sendQueue.IsEmpty())
-        return false;
+    if (modTime < 0)
+        return MakeLine(name, sizeText);
+    return MakeLine(name, sizeText) + u',' + quoted(QString::number(modTime));
+}
+
+qint64 FileListText::ModificationTime(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || st.st_mtim.tv_sec < 0)
+        return -1;
+    constexpr qint64 kNs = 1000000000;
+    if (qint64(st.st_mtim.tv_sec) > (std::numeric_limits<qint64>::max() - kNs) / kNs)
+        return -1;  // past the year 2262: not representable
+    return qint64(st.st_mtim.tv_sec) * kNs + qint64(st.st_mtim.tv_nsec);
+}
+
+ListSnapshot FileListText::TakeFileList(TransferQueue& sendQueue, int protocol, ILogSink* log)
+{
+    ListSnapshot listed;
+    listed.protocol = protocol;
+    listed.rows.reserve(size_t(sendQueue.Count()));
     for (int i = 0; i < sendQueue.Count(); ++i) {
         QueueRow& row = sendQueue.Row(i);
-        out.append(MakeLine(row.Name(), row.SizeText()));
+        const QueueRow::Fit fit = row.FitAt(protocol);
+        if (fit != QueueRow::Fit::Yes) {
+            tellLeftOut(row, fit, log);
+            continue;  // keeps its state: it was not listed
+        }
+        listed.rows.push_back({row.Name(), row.SizeText(), row.Folder()});
         const RowState next = RowTransitions::ListBuilt(row.State());
         if (next != row.State())
             sendQueue.SetState(row.Ref(), next);
     }
-    return true;
+    return listed;
 }
 
-bool FileListText::BuildFileListStream(TransferQueue& sendQueue, QByteArray& stream)
+QStringList FileListText::ListLines(const ListSnapshot& listed)
+{
+    const bool extended = ProtocolLevel::Extended(listed.protocol);
+    QStringList out;
+    out.reserve(qsizetype(listed.rows.size()));
+    for (const ListSnapshot::Row& r : listed.rows) {
+        out.append(extended ? MakeTimedLine(r.name, r.sizeText, ModificationTime(r.folder + r.name))
+                            : MakeLine(r.name, r.sizeText));
+    }
+    return out;
+}
+
+bool FileListText::BuildFileList(TransferQueue& sendQueue, QStringList& out, int protocol, ILogSink* log)
+{
+    out = ListLines(TakeFileList(sendQueue, protocol, log));
+    return !out.isEmpty();
+}
+
+bool FileListText::BuildFileListStream(TransferQueue& sendQueue, QByteArray& stream, int protocol, ILogSink* log)
 {
     QStringList lines;
-    if (!BuildFileList(sendQueue, lines))
+    if (!BuildFileList(sendQueue, lines, protocol, log))
         return false;
     stream = EncodeLines(lines);
     return true;
@@ -136,23 +196,23 @@ QStringList FileListText::SplitFields(const QString& line)
 
 bool FileListText::MergeListLines(TransferQueue& queue, const QStringList& lines, const MergeOptions& options)
 {
-    return MergePrepared(queue, PrepareListLines(queue.Kind(), lines), options);
+    return MergePrepared(queue, PrepareListLines(queue.Kind(), lines, options.protocol), options);
 }
 
 bool FileListText::MergeWireLines(TransferQueue& queue, const QList<QByteArray>& wireLines,
                                   const MergeOptions& options)
 {
-    return MergePrepared(queue, PrepareWireLines(queue.Kind(), wireLines), options);
+    return MergePrepared(queue, PrepareWireLines(queue.Kind(), wireLines, options.protocol), options);
 }
 
-PreparedList FileListText::PrepareWireLines(QueueKind kind, const QList<QByteArray>& wireLines)
+PreparedList FileListText::PrepareWireLines(QueueKind kind, const QList<QByteArray>& wireLines, int protocol)
 {
-    return ListMerge::PrepareWire(kind, wireLines);
+    return ListMerge::PrepareWire(kind, wireLines, protocol);
 }
 
-PreparedList FileListText::PrepareListLines(QueueKind kind, const QStringList& lines)
+PreparedList FileListText::PrepareListLines(QueueKind kind, const QStringList& lines, int protocol)
 {
-    return ListMerge::PrepareText(kind, lines);
+    return ListMerge::PrepareText(kind, lines, protocol);
 }
 
 bool FileListText::MergePrepared(TransferQueue& queue, const PreparedList& list, const MergeOptions& options)

@@ -4,7 +4,6 @@
 #include "core/protocol/LocalFileChooser.h"
 #include "core/protocol/RelativePath.h"
 #include "core/protocol/SjisCodec.h"
-#include "core/protocol/TransferEngine.h"
 #include "core/session/ILogSink.h"
 #include "core/settings/Conversions.h"
 #include "core/transfer/RowTransitions.h"
@@ -24,54 +23,100 @@ namespace {
 constexpr qsizetype kMaxLines = FileListExchange::kMaxListLines;
 
 // Why a size text cannot be asked for, if it cannot. A request carries the
-// row's size as a 32-bit count of at least one byte; anything else would
-// put a size on the wire that is not the row's.
-std::optional<MergeSkip> sizeProblem(const QString& text)
+// row's size as a count of at least one byte, 32-bit below protocol 2 and
+// 64-bit at 2; anything else would put a size on the wire that is not the
+// row's.
+std::optional<MergeSkip> sizeProblem(const QString& text, int protocol)
 {
+    const bool extended = ProtocolLevel::Extended(protocol);
+    const qint64 most = ProtocolLevel::MaxFileSize(protocol);
     // Digits and commas only, the form sizes are listed in: read at once.
     qint64 n = 0;
     bool digit = false;
     bool plain = true;
+    bool over = false;
     for (const QChar c : text) {
         if (c >= u'0' && c <= u'9') {
             digit = true;
-            n = qMin<qint64>(n * 10 + (c.unicode() - u'0'), qint64(1) << 40);
+            const int d = c.unicode() - u'0';
+            if (over || n > (most - d) / 10)
+                over = true;
+            else
+                n = n * 10 + d;
         } else if (c != u',') {
             plain = false;
             break;
         }
     }
     if (plain && digit) {
-        if (n > TransferEngine::kMaxFileSize)
-            return MergeSkip::SizeTooLarge;
+        // No 64-bit file is larger than 2^63-1: such a size is no size.
+        if (over)
+            return extended ? MergeSkip::BadSize : MergeSkip::SizeTooLarge;
         return n >= 1 ? std::nullopt : std::optional(MergeSkip::BadSize);
     }
     // Anything else is a size only as the size column is read back.
     bool ok = false;
-    n = Conversions::ParseThousands(text, &ok);
+    n = extended ? Conversions::ParseThousands64(text, &ok) : Conversions::ParseThousands(text, &ok);
     if (!ok)
         return MergeSkip::BadSize;
     return n >= 1 ? std::nullopt : std::optional(MergeSkip::BadSize);
 }
 
-// The two fields of a line in the form lines are sent in, "name","size",
-// taken without the general split; false for any other form, which the
-// general split then reads (to the same fields where both apply).
-bool splitSentForm(const QString& line, QString& name, QString& size)
+// The listed time of a fourth field: plain decimal nanoseconds, else -1.
+qint64 timeOf(QStringView text)
+{
+    if (text.isEmpty() || text.size() > 19)
+        return -1;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return -1;
+    }
+    bool ok = false;
+    const qint64 t = text.toLongLong(&ok);
+    return ok ? t : -1;
+}
+
+// The fields of a line in the forms lines are sent in, "name","size", and
+// (protocol 2) "name","size",,"time", taken without the general split;
+// false for any other form, which the general split then reads (to the same
+// fields where both apply). `time` is empty for the first form.
+bool splitSentForm(const QString& line, QString& name, QString& size, QString& time)
 {
     const qsizetype len = line.size();
-    if (len < 7 || line[0] != u'"' || line[len - 2] != u'"' || line[len - 1] != u',')
+    if (len < 7 || line[0] != u'"')
         return false;
     const qsizetype close = line.indexOf(u'"', 1);
-    if (close < 0 || close + 3 > len - 2 || QStringView(line).sliced(close, 3) != QLatin1String("\",\""))
+    if (close < 0 || close + 3 > len || QStringView(line).sliced(close, 3) != QLatin1String("\",\""))
         return false;
     const qsizetype from = close + 3;
-    const QStringView sizeView = QStringView(line).sliced(from, len - 2 - from);
-    if (sizeView.contains(u'"'))
+    const qsizetype sizeEnd = line.indexOf(u'"', from);
+    if (sizeEnd < 0)
         return false;
+    const QStringView rest = QStringView(line).sliced(sizeEnd + 1);
+    if (rest == QLatin1String(",")) {
+        time.clear();
+    } else if (rest.size() >= 4 && rest.startsWith(QLatin1String(",,\"")) && rest.endsWith(u'"')
+               && !rest.sliced(3, rest.size() - 4).contains(u'"')) {
+        time = rest.sliced(3, rest.size() - 4).toString();
+    } else {
+        return false;
+    }
     name = line.mid(1, close - 1);
-    size = sizeView.toString();
+    size = line.mid(from, sizeEnd - from);
     return true;
+}
+
+// A refused name as a system line shows it: control characters as "?", and
+// no longer than a line should be.
+QString shown(const QString& name)
+{
+    constexpr qsizetype kMostShown = 200;
+    QString out = name.size() > kMostShown ? name.left(kMostShown) + QStringLiteral("…") : name;
+    for (QChar& c : out) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control)
+            c = u'?';
+    }
+    return out;
 }
 
 // Whether a name's bytes on disk may be too many: only then is it encoded.
@@ -94,9 +139,11 @@ bool isAscii(const QByteArray& bytes)
 
 class Preparer {
 public:
-    Preparer(QueueKind kind, qsizetype lines)
+    Preparer(QueueKind kind, qsizetype lines, int protocol)
+        : extended_(ProtocolLevel::Extended(protocol))
     {
         out_.kind = kind;
+        out_.protocol = protocol;
         out_.entries.reserve(size_t(lines));
     }
 
@@ -109,7 +156,8 @@ public:
         QString name;
         QString size;
         QString folder;
-        if (send || !splitSentForm(line, name, size)) {
+        QString time;
+        if (send || !splitSentForm(line, name, size, time)) {
             QStringList fields = FileListText::SplitFields(line);
             if (fields.size() < (send ? 3 : 2) || (send && fields[2].isEmpty()))
                 return skip(index, MergeSkip::TooFewFields);
@@ -117,19 +165,32 @@ public:
             size = std::move(fields[1]);
             if (send)
                 folder = std::move(fields[2]);
+            else if (fields.size() > 3)
+                time = std::move(fields[3]);
         }
-        // A peer's name becomes a path in the receive folder: it must stay
-        // one plain entry of it, and must survive the trip back as bytes.
-        // A send-queue row may be a file of an added folder ("photos/a.jpg").
-        const bool safe = send && name.contains(u'/') ? RelativePath::IsSafe(name) : LocalFileChooser::IsSafeName(name);
-        if (!safe || name.contains(QChar::ReplacementCharacter))
-            return skip(index, MergeSkip::UnsafeName);
-        if (!send && nameTooLong(name))
-            return skip(index, MergeSkip::NameTooLong);
+        // Names must survive the trip back as bytes.
+        const bool decoded = !name.contains(QChar::ReplacementCharacter);
+        if (send) {
+            // Our own files: a bare name, or (a folder's file) a relative path.
+            if (!decoded || !(LocalFileChooser::IsSafeName(name) || RelativePath::IsSafe(name)))
+                return skip(index, MergeSkip::UnsafeName);
+        } else if (extended_) {
+            // A peer's path becomes a path under the receive folder: the
+            // path rules keep it there, and the user hears what was refused.
+            if (!decoded || !RelativePath::IsSafe(name))
+                return refuse(index, MergeSkip::UnsafeName, name);
+        } else {
+            // An original peer's name must stay one plain entry of the folder.
+            if (!decoded || !LocalFileChooser::IsSafeName(name))
+                return skip(index, MergeSkip::UnsafeName);
+            if (nameTooLong(name))
+                return skip(index, MergeSkip::NameTooLong);
+        }
         if (!send) {
-            if (const auto problem = sizeProblem(size))
+            if (const auto problem = sizeProblem(size, out_.protocol))
                 return refuse(index, *problem, name);
         }
+        const qint64 modTime = !send && extended_ ? timeOf(time) : -1;
         QString key = name.toCaseFolded();
         // Which entry came first for each name is settled here, so that the
         // queue's thread only looks up the rows it already has.
@@ -137,7 +198,8 @@ public:
         const int first = known == firstEntry_.constEnd() ? -1 : *known;
         if (first < 0)
             firstEntry_.insert(key, int(out_.entries.size()));
-        out_.entries.push_back({index, std::move(name), std::move(size), std::move(folder), std::move(key), first});
+        out_.entries.push_back(
+            {index, std::move(name), std::move(size), std::move(folder), modTime, std::move(key), first});
     }
 
     // Lines past the most a list may have.
@@ -166,6 +228,7 @@ private:
             ++out_.moreRefused;
     }
 
+    const bool extended_;
     PreparedList out_;
     QSet<QString> refused_;
     QHash<QString, int> firstEntry_;
@@ -187,9 +250,11 @@ void tell(const PreparedList& list, int notAppended, ILogSink& log)
     if (list.cut)
         log.AddLogLine(TransferTexts::ListCut(kMaxLines), LineSys);
     for (const RefusedName& r : list.refusedNames) {
-        log.AddLogLine(r.reason == MergeSkip::SizeTooLarge ? TransferTexts::ReceiveTooLarge(r.name)
-                                                           : TransferTexts::ReceiveBadSize(r.name),
-                       LineSys);
+        switch (r.reason) {
+        case MergeSkip::SizeTooLarge: log.AddLogLine(TransferTexts::ReceiveTooLarge(r.name), LineSys); break;
+        case MergeSkip::UnsafeName: log.AddLogLine(TransferTexts::ReceiveNameRefused(shown(r.name)), LineSys); break;
+        default: log.AddLogLine(TransferTexts::ReceiveBadSize(r.name), LineSys); break;
+        }
     }
     if (list.moreRefused > 0)
         log.AddLogLine(TransferTexts::MoreRefused(list.moreRefused), LineSys);
@@ -199,20 +264,20 @@ void tell(const PreparedList& list, int notAppended, ILogSink& log)
 
 } // namespace
 
-PreparedList ListMerge::PrepareText(QueueKind kind, const QStringList& lines)
+PreparedList ListMerge::PrepareText(QueueKind kind, const QStringList& lines, int protocol)
 {
     const qsizetype n = qMin(lines.size(), kMaxLines);
-    Preparer p(kind, n);
+    Preparer p(kind, n, protocol);
     for (qsizetype i = 0; i < n; ++i)
         p.check(int(i), lines[i]);
     p.cutFrom(n, lines.size());
     return p.take();
 }
 
-PreparedList ListMerge::PrepareWire(QueueKind kind, const QList<QByteArray>& lines)
+PreparedList ListMerge::PrepareWire(QueueKind kind, const QList<QByteArray>& lines, int protocol)
 {
     const qsizetype n = qMin(lines.size(), kMaxLines);
-    Preparer p(kind, n);
+    Preparer p(kind, n, protocol);
     SjisCodec::Decoder decoder;
     // Lines of plain ASCII are their own text. The others are decoded one by
     // one but encoded back in windows of joined lines: one conversion per
@@ -294,9 +359,14 @@ bool ListMerge::Apply(TransferQueue& queue, const PreparedList& list, const Merg
         const auto found = firstRow.isEmpty() ? firstRow.constEnd() : firstRow.constFind(e.key);
         const QString* firstName = nullptr;
         if (found != firstRow.constEnd()) {
-            const QueueRow& row = queue.Row(*found);
-            if (row.SizeText() == e.sizeText)
+            QueueRow& row = queue.Row(*found);
+            if (row.SizeText() == e.sizeText) {
+                // The same file listed again: a newer time is the source's
+                // now, so a partial copy of the older one is not resumed.
+                if (e.modTime >= 0 && e.first < 0)
+                    row.SetModTime(e.modTime);
                 continue;
+            }
             firstName = &row.Name();
         } else if (e.first >= 0) {
             const ListEntry& earlier = list.entries[size_t(e.first)];
@@ -312,7 +382,7 @@ bool ListMerge::Apply(TransferQueue& queue, const PreparedList& list, const Merg
         }
         // Rows of one name share its text.
         queue.Append(firstName && *firstName == e.name ? *firstName : e.name, e.sizeText, send ? e.folder : folder,
-                     state);
+                     state, e.modTime);
         appended = true;
     }
     if (options.log)

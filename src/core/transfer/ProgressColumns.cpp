@@ -14,27 +14,26 @@ QString ProgressColumns::RemainingText(qint64 seconds)
 void ProgressColumns::Refresh(const QString& sizeText, ProgressTexts& cols, qint64 transferred)
 {
     bool ok = false;
-    const qint64 previous = Conversions::ParseThousands(cols.done, &ok);
+    const qint64 previous = Conversions::ParseThousands64(cols.done, &ok);
     if (!ok)
         return;
     cols.done = Conversions::FormatThousands(transferred);
 
     bool sizeOk = false;
     bool doneOk = false;
-    const qint64 size = Conversions::ParseThousands(sizeText, &sizeOk);
-    const qint64 done = Conversions::ParseThousands(cols.done, &doneOk);
+    const qint64 size = Conversions::ParseThousands64(sizeText, &sizeOk);
+    const qint64 done = Conversions::ParseThousands64(cols.done, &doneOk);
     if (!sizeOk || !doneOk || size == 0)
-        return;  // no percentage for a size of 0 (or a count beyond 32 bits)
+        return;  // no percentage for a size of 0
     const double percent = std::trunc(double(done) / double(size) * 100.0);
     cols.percent = Conversions::FormatThousands(qint64(percent)) + u'%';
 
-    // Bytes since the previous refresh, in 32-bit arithmetic as the columns
-    // carry them.
-    const qint32 delta = qint32(quint32(quint64(transferred)) - quint32(qint32(previous)));
+    // Bytes since the previous refresh.
+    const qint64 delta = transferred - previous;
     if (sizeText != cols.done && delta > 0) {
         const qint64 remaining = (size - done) / delta;
         cols.time = RemainingText(remaining);
-        cols.speed = QString::number(qint64(float(delta) / 1024.0f + 0.5f));
+        cols.speed = QString::number(qint64(double(delta) / 1024.0 + 0.5));
     } else if (sizeText == cols.done) {
         cols.time.clear();
         cols.speed.clear();

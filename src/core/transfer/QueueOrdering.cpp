@@ -1,5 +1,7 @@
 #include "core/transfer/QueueOrdering.h"
 
+#include "core/settings/Conversions.h"
+
 #include <QCollator>
 #include <QHash>
 
@@ -25,24 +27,16 @@ int sign(qint64 v)
     return v < 0 ? -1 : (v > 0 ? 1 : 0);
 }
 
+// -1, 0 or 1 as a is below, equal to or above b (no difference taken:
+// 64-bit sizes far apart must not wrap).
+int compareNumbers(qint64 a, qint64 b)
+{
+    return (a > b) - (a < b);
+}
+
 int collate(const QString& a, const QString& b)
 {
     return sign(collator().compare(a, b));
-}
-
-// The number of a grouped size or count column: 64-bit, since rows of
-// files of several gigabytes sort among the others. Other text counts 0.
-qint64 numberOf(const QString& text)
-{
-    bool ok = false;
-    const qint64 n = QString(text).remove(u',').toLongLong(&ok);
-    return ok ? n : 0;
-}
-
-// Without a difference, which could overflow for sizes far apart.
-int compareNumbers(qint64 a, qint64 b)
-{
-    return a < b ? -1 : (a > b ? 1 : 0);
 }
 
 } // namespace
@@ -53,7 +47,7 @@ int QueueOrdering::Compare(const QueueRow& a, const QueueRow& b, int key, int di
     if (key == 0) {
         r = collate(a.Name(), b.Name());
     } else if (key == 1 || key == 2) {
-        r = compareNumbers(numberOf(a.Text(key)), numberOf(b.Text(key)));
+        r = compareNumbers(Conversions::ParseThousands64(a.Text(key)), Conversions::ParseThousands64(b.Text(key)));
     } else if (key >= 3 && key <= 6) {
         r = collate(b.Text(key), a.Text(key));
     }
@@ -83,7 +77,7 @@ void QueueOrdering::SortByColumn(TransferQueue& queue, int key, int direction)
     if (key == 1 || key == 2) {
         std::vector<qint64> numbers(n);
         for (size_t i = 0; i < n; ++i)
-            numbers[i] = numberOf(queue.Row(int(i)).Text(key));
+            numbers[i] = Conversions::ParseThousands64(queue.Row(int(i)).Text(key));
         std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
             return compareNumbers(numbers[size_t(x)], numbers[size_t(y)]) * direction < 0;
         });

@@ -52,7 +52,7 @@ bool ReceiveScheduler::AdvanceCursor(RowRef& cursor, qint64 limit)
         const RowState state = row.State();
         const bool waits = state == RowState::Waiting || state == RowState::Stopped;
         const bool fits = (limit == 0 && cursor != s.PriorityCursor)
-            || (limit > 0 && Conversions::ParseThousands(row.SizeText()) < limit);
+            || (limit > 0 && Conversions::ParseThousands64(row.SizeText()) < limit);
         if (waits && fits)
             return true;
         const RowState passed = RowTransitions::CursorPasses(state);
@@ -190,12 +190,13 @@ bool ReceiveScheduler::RequestReceive(const RowRef& row)
         return false;
     const QString name = r->Name();
     bool sized = false;
-    const qint64 size = Conversions::ParseThousands(r->SizeText(), &sized);
+    const qint64 size = Conversions::ParseThousands64(r->SizeText(), &sized);
     TransferEngine::FileRequest request;
     request.folder = r->Folder();
     request.entry = name;
     request.size = size;
-    request.protocol = center_.session() ? center_.session()->protocolNumber() : ProtocolLevel::kOriginal;
+    request.time = r->ModTime();
+    request.protocol = center_.ProtocolNumber();
     QByteArray wire;
     if (!sized || !TransferEngine::EncodeFileRequest(kToken, request, wire)) {
         // No request can carry the row (a size no request takes at this

@@ -50,16 +50,18 @@ void TClientThread::Execute()
 
 bool TClientThread::RunSendList()
 {
-    QStringList lines;
-    bool built = false;
-    if (!center_.handOver().runAndWait([&] { built = FileListText::BuildFileList(center_.sendQueue(), lines); },
-                                       stopping()))
+    ListSnapshot listed;
+    const auto take = [&] {
+        listed = FileListText::TakeFileList(center_.sendQueue(), center_.ProtocolNumber(), &center_.log());
+    };
+    if (!center_.handOver().runAndWait(take, stopping()))
         return false;
-    if (!built) {
+    if (listed.rows.empty()) {
         ResultCode = RcListNotSent;
         return true;
     }
-    const QByteArray body = FileListText::EncodeLines(lines);
+    // The text (and at protocol 2 the files' times) is made here, off the UI thread.
+    const QByteArray body = FileListText::EncodeLines(FileListText::ListLines(listed));
     ResultCode = Transport::SendContent(Connection, kToken, QByteArrayLiteral("FileList"), body) ? RcListSent
                                                                                                : RcListNotSent;
     return true;
@@ -72,7 +74,7 @@ bool TClientThread::RunFetchList()
         return true;
     }
     // Checked here, so that the UI thread only appends rows.
-    const PreparedList prepared = FileListText::PrepareWireLines(QueueKind::Receive, Lines);
+    const PreparedList prepared = FileListText::PrepareWireLines(QueueKind::Receive, Lines, center_.ProtocolNumber());
     bool added = false;
     const auto merge = [&] {
         added = FileListText::MergePrepared(center_.receiveQueue(), prepared, center_.ListMergeOptions());

@@ -1,6 +1,7 @@
 #include "core/transfer/TransferCenter.h"
 
 #include "core/protocol/FileListExchange.h"
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/protocol/Transport.h"
 #include "core/session/ILogSink.h"
@@ -51,6 +52,11 @@ bool TransferCenter::Connected() const
 bool TransferCenter::ServerRole() const
 {
     return session_ && session_->serverRole();
+}
+
+int TransferCenter::ProtocolNumber() const
+{
+    return session_ ? session_->protocolNumber() : ProtocolLevel::kOriginal;
 }
 
 bool TransferCenter::SendOnSession(QByteArray wire, std::function<void(bool ok)> done)
@@ -131,6 +137,7 @@ MergeOptions TransferCenter::ListMergeOptions()
     options.receiveFolder = settings_.RecvDir;
     options.autoAccept = settings_.AutoAccept;
     options.log = &log_;
+    options.protocol = ProtocolNumber();
     return options;
 }
 
@@ -160,7 +167,7 @@ void TransferCenter::UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok
 void TransferCenter::SendList()
 {
     QByteArray stream;
-    if (!FileListText::BuildFileListStream(model_.sendQueue, stream)) {
+    if (!FileListText::BuildFileListStream(model_.sendQueue, stream, ProtocolNumber(), &log_)) {
         log_.AddLogLine(TransferTexts::ListNotBuilt(), LineSys);
         return;
     }

@@ -67,6 +67,9 @@ public:
 
     bool Connected() const;
     bool ServerRole() const;
+    // The session's protocol number; the original one without a session.
+    // Any thread.
+    int ProtocolNumber() const;
     // The session's write (ISessionLink::sendOnSession); false without a
     // session.
     bool SendOnSession(QByteArray wire, std::function<void(bool ok)> done);
@@ -93,14 +96,15 @@ public:
     // Reacts to a result code: the observers are told, then a log line by
     // the event table, or (code 2) the window's list-arrival reaction.
     void NotifyTransferEvent(int code, const QString& name);
-    // How a received list merges now (RecvDir, AutoAccept), with its
-    // refusals told as system lines. UI thread.
+    // How a received list merges now (RecvDir, AutoAccept, the session's
+    // protocol), with its refusals told as system lines. UI thread.
     MergeOptions ListMergeOptions();
     // The row update after a worker's transfer (kinds 22 and 32): nothing for
     // a row that left its queue; else progress, then the end state.
     void UpdateRowAfterTransfer(int kind, const RowRef& row, bool ok);
 
-    // "リスト送信": builds the list (Unlisted rows wait), then the client role
+    // "リスト送信": builds the list at the session's protocol (Unlisted rows
+    // wait; rows an original peer cannot take are left out), then the client role
     // pushes it with a worker and the server role announces it on the
     // session connection. An empty send queue logs "ファイルリスト作成失敗".
     void SendList();

@@ -71,12 +71,15 @@ void TransferDispatch::ServeListRequest(TcpConnection& c, HeaderBlock& block)
     Q_UNUSED(block);
     if (!fromPartner(c))
         return;
-    QByteArray stream;
-    bool built = false;
+    ListSnapshot listed;
     UiHandOver& ui = center_.handOver();
-    if (!ui.runAndWait([&] { built = FileListText::BuildFileListStream(center_.sendQueue(), stream); }, shut(c))
-        || !built)
-        return;  // an empty queue: nothing is answered
+    const auto take = [&] {
+        listed = FileListText::TakeFileList(center_.sendQueue(), center_.ProtocolNumber(), &center_.log());
+    };
+    if (!ui.runAndWait(take, shut(c)) || listed.rows.empty())
+        return;  // an empty queue (or nothing the peer may see): nothing is answered
+    // The text (and at protocol 2 the files' times) is made here, off the UI thread.
+    const QByteArray stream = FileListText::EncodeLines(FileListText::ListLines(listed));
     if (FileListExchange::SendFileList(c, QByteArray(kToken), QByteArrayLiteral("FileList"), stream))
         ui.post([center = &center_] { center->NotifyTransferEvent(RcListSent, {}); });
 }
@@ -93,7 +96,8 @@ void TransferDispatch::AcceptPushedList(TcpConnection& c, HeaderBlock& block)
     // The list is ours once read; its merge does not depend on the
     // connection. Its lines are checked here, so that the UI thread only
     // appends rows.
-    auto prepared = std::make_shared<const PreparedList>(FileListText::PrepareWireLines(QueueKind::Receive, block));
+    auto prepared = std::make_shared<const PreparedList>(
+        FileListText::PrepareWireLines(QueueKind::Receive, block, center_.ProtocolNumber()));
     ui.post([&center = center_, block, prepared]() mutable {
         ReceiveSchedule& s = center.schedule();
         if (!s.ListWindowShown) {
@@ -172,7 +176,7 @@ void TransferDispatch::PeerAsksForFile(const HeaderBlock& block)
     // With "送信開始" up the push would send nothing: no worker, no connection.
     const TransferRun::Request request = requestOf(block);
     const RowRef row = queue.IsRunning() && askable(request, protocol())
-        ? queue.FindRequested(request.fileName, request.contentLength)
+        ? queue.FindRequested(request.fileName, request.contentLength, protocol())
         : RowRef();
     if (!row)
         return;  // nothing is answered

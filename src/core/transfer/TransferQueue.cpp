@@ -65,18 +65,22 @@ int TransferQueue::FindByName(const QString& name) const
     return -1;
 }
 
-RowRef TransferQueue::FindRequested(const QString& name, qint64 contentLength) const
+RowRef TransferQueue::FindRequested(const QString& name, qint64 contentLength, int protocol) const
 {
     const int index = FindByName(name);
-    if (index < 0 || rows_[size_t(index)]->SizeText() != Conversions::FormatThousands(contentLength))
+    if (index < 0)
         return {};
-    return rows_[size_t(index)]->Ref();
+    const QueueRow& row = *rows_[size_t(index)];
+    if (row.SizeText() != Conversions::FormatThousands(contentLength) || row.FitAt(protocol) != QueueRow::Fit::Yes)
+        return {};
+    return row.Ref();
 }
 
-RowRef TransferQueue::Append(const QString& name, const QString& sizeText, const QString& folder, RowState state)
+RowRef TransferQueue::Append(const QString& name, const QString& sizeText, const QString& folder, RowState state,
+                             qint64 modTime)
 {
     auto link = std::make_shared<RowLink>(nextId_++, state);
-    rows_.push_back(std::make_unique<QueueRow>(link, name, sizeText, folder));
+    rows_.push_back(std::make_unique<QueueRow>(link, name, sizeText, folder, modTime));
     Changed();
     return link;
 }
@@ -153,15 +157,15 @@ std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row) const
     const QueueRow& r = *rows_[size_t(index)];
     auto rec = std::make_shared<TCRFileRec>();
     rec->LocalPath = r.LocalPath();
+    rec->Entry = r.Name();
     rec->ListItem = row;
     rec->RunButton = runButton_;
     if (kind_ == QueueKind::Receive) {
         // The row's own folder (column 6, the receive folder when it was
         // listed): a later change of RecvDir moves only rows listed later.
         rec->ReceiveFolder = r.Folder();
-        bool ok = false;
-        const qint64 size = Conversions::ParseThousands(r.SizeText(), &ok);
-        rec->ExpectedSize = ok ? size : -1;
+        rec->ExpectedSize = r.Size();
+        rec->ExpectedTime = r.ModTime();
     }
     return rec;
 }

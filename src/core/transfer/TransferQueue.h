@@ -1,4 +1,5 @@
 #pragma once
+#include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/RunToggle.h"
 #include "core/protocol/TCRFileRec.h"
 #include "core/transfer/QueueRow.h"
@@ -37,10 +38,14 @@ public:
     // First row whose name equals `name`, letter case ignored; -1 if none.
     int FindByName(const QString& name) const;
     // The row a peer's request names: the first row of that name whose size
-    // text equals the grouped ContentLength. Null when there is none.
-    RowRef FindRequested(const QString& name, qint64 contentLength) const;
+    // text equals the grouped (64-bit) ContentLength, and that may be offered
+    // at the session's protocol (below 2: no row of 2 GiB or more, none
+    // inside a folder). Null when there is none.
+    RowRef FindRequested(const QString& name, qint64 contentLength, int protocol = ProtocolLevel::kOriginal) const;
 
-    RowRef Append(const QString& name, const QString& sizeText, const QString& folder, RowState state);
+    // `modTime`: a receive row's listed modification time (-1: none).
+    RowRef Append(const QString& name, const QString& sizeText, const QString& folder, RowState state,
+                  qint64 modTime = -1);
     bool SetState(const RowRef& row, RowState state);
     bool SetText(const RowRef& row, int column, const QString& text);
     void RemoveAt(int index);
@@ -57,11 +62,12 @@ public:
     std::shared_ptr<RunToggle> RunButton() const { return runButton_; }
     bool IsRunning() const { return runButton_->IsPressed(); }
 
-    // A record for a transfer of the row: LocalPath, ListItem, RunButton and
-    // (for the receive queue) ExpectedSize from the size column and the
-    // folder the file must land in, the row's own (column 6, fixed when the
-    // row was listed; the current RecvDir has no say over it). Null for a
-    // removed row.
+    // A record for a transfer of the row: LocalPath (column 6 + name),
+    // Entry (the name), ListItem, RunButton and (for the receive queue)
+    // ExpectedSize from the size column, ExpectedTime from the listed
+    // modification time and the folder the file must land in, the row's own
+    // (column 6, fixed when the row was listed; the current RecvDir has no
+    // say over it). Protocol is the claimer's to set. Null for a removed row.
     std::shared_ptr<TCRFileRec> MakeRecord(const RowRef& row) const;
 
     // Called after every change of rows or states (the view refreshes).

@@ -89,7 +89,8 @@ void TransferRun::claimStep(const Request& request, const TcpConnection& carried
     TransferCenter& c = center_;
     const bool receiving = receives(flow_);
     TransferQueue& queue = receiving ? c.receiveQueue() : c.sendQueue();
-    const RowRef row = request.row ? request.row : queue.FindRequested(request.fileName, request.contentLength);
+    const RowRef row =
+        request.row ? request.row : queue.FindRequested(request.fileName, request.contentLength, c.ProtocolNumber());
     const auto rec = row ? queue.MakeRecord(row) : nullptr;
     if (!rec)
         return;
@@ -99,7 +100,7 @@ void TransferRun::claimStep(const Request& request, const TcpConnection& carried
     }
     if (receiving)
         rec->SetCarrierThread(c.FindConnectionThread(&carried));
-    rec->Protocol = c.session() ? c.session()->protocolNumber() : ProtocolLevel::kOriginal;
+    rec->Protocol = c.ProtocolNumber();
     // The in-transfer test and the adding are one step.
     TransferList::Claim claim = c.ListFor(queue).TryClaim(rec);
     if (!claim)

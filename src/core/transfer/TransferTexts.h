@@ -58,6 +58,12 @@ public:
     {
         return QStringLiteral("サイズの正しくないファイルは受信できません：") + name;
     }
+    // (protocol 2) A listed name the path rules refuse: absolute, "..",
+    // empty or too long a part, a control character, too deep.
+    static QString ReceiveNameRefused(const QString& name)
+    {
+        return QStringLiteral("このファイル名は受信できません：") + name;
+    }
     static QString MoreRefused(qint64 n) { return QStringLiteral("ほか%1件のファイルも受信できません").arg(count(n)); }
     static QString ReceiveQueueFull(qint64 limit, qint64 notAppended)
     {
@@ -91,6 +97,17 @@ public:
         return QStringLiteral("フォルダのファイルを%1件追加しました").arg(count(added)) + notes + u'：' + folder;
     }
     static QString FolderNotRead(const QString& folder) { return QStringLiteral("フォルダを読み込めません：") + folder; }
+
+    // A send row left out of the list for an original peer (protocol 1),
+    // told the first time the row is left out.
+    static QString LeftOutTooLarge(const QString& name)
+    {
+        return name + QStringLiteral(" は2GB以上のため、相手(旧プロトコル)には送信できません");
+    }
+    static QString LeftOutInFolder(const QString& name)
+    {
+        return name + QStringLiteral(" はフォルダ内のファイルのため、相手(旧プロトコル)には送信できません");
+    }
 
 private:
     static QString count(qint64 n) { return Conversions::FormatThousands(n); }
