@@ -100,18 +100,26 @@ int main(int argc, char** argv)
         || !say(ben, aki, QStringLiteral("旅行の写真が三枚と、資料が二つです。")))
         return fail("a chat line did not arrive");
 
-    // Ben offers five files; Aki receives two, refuses one and leaves the rest.
+    // Ben offers a folder of three photos, two files and a video of 3 GiB;
+    // Aki receives two photos, refuses one file and leaves the rest.
     QTemporaryDir source;
-    const QStringList names{QStringLiteral("旅行 1.jpg"), QStringLiteral("旅行 2.jpg"), QStringLiteral("旅行 3.jpg"),
-                            QStringLiteral("資料.pdf"), QStringLiteral("議事録.txt")};
+    const QStringList names{QStringLiteral("旅行 2026/写真 1.jpg"), QStringLiteral("旅行 2026/写真 2.jpg"),
+                            QStringLiteral("旅行 2026/写真 3.jpg"), QStringLiteral("資料.pdf"),
+                            QStringLiteral("議事録.txt"), QStringLiteral("動画.mp4")};
+    QDir().mkpath(source.filePath(QStringLiteral("旅行 2026")));
     for (int i = 0; i < names.size(); ++i) {
         QFile f(source.filePath(names[i]));
         if (!f.open(QIODevice::WriteOnly))
             return fail("cannot write a source file");
-        f.write(QByteArray(40000 * (i + 1), char('a' + i)));
+        if (names[i].endsWith(QLatin1String(".mp4")))
+            f.resize(qint64(3) << 30);  // sparse
+        else
+            f.write(QByteArray(40000 * (i + 1), char('a' + i)));
         f.close();
-        ben.win().AddLocalFile(source.filePath(names[i]));
+        if (!names[i].contains(u'/'))
+            ben.win().AddLocalFile(source.filePath(names[i]));
     }
+    ben.win().AddLocalFile(source.filePath(QStringLiteral("旅行 2026")));
     // A list is merged once the receiver's transfer window has been shown.
     aki.win().resize(860, 360);
     aki.win().show();
@@ -138,6 +146,7 @@ int main(int argc, char** argv)
         receive->click();
     aki.recv().SetState(aki.recv().Row(aki.recv().FindByName(names[2])).Ref(), RowState::Stopped);
     aki.recv().SetState(aki.recv().Row(aki.recv().FindByName(names[4])).Ref(), RowState::New);
+    aki.recv().SetState(aki.recv().Row(aki.recv().FindByName(names[5])).Ref(), RowState::New);
     aki.win().resize(860, 360);
     // Wide enough to read each column whole.
     for (const char* view : {"ListView2", "ListView1"}) {
