@@ -94,3 +94,49 @@ TEST(QueueView, ItemsFollowTheQueueThroughSlicesRemovalsAndANewOrder)
     ASSERT_TRUE(waitFor([&] { return v.inLine(); }));
     EXPECT_EQ(v.topLevelItemCount(), 0);
 }
+
+TEST(QueueView, AChangeOfSomeRowsShowsThemAndLeavesTheOthersThroughMovesAndRemovals)
+{
+    TransferQueue q(QueueKind::Receive);
+    QueueView v(q, {});
+    q.SetChangeHandler([&] { v.scheduleSync(); });
+    std::vector<RowRef> refs;
+    for (int i = 0; i < 300; ++i)
+        refs.push_back(q.Append(QString("f%1").arg(i, 3, 10, QChar(u'0')), "9", "/in/", RowState::Waiting));
+    ASSERT_TRUE(waitFor([&] { return v.inLine(); }));
+    const QStringList before = shownRows(v);
+
+    // A few rows change, one of them twice, and a row comes at the end.
+    q.SetState(refs[120], RowState::Transferring);
+    q.SetText(refs[120], QueueRow::ColDone, "4");
+    q.SetText(refs[5], QueueRow::ColPercent, "50%");
+    q.SetState(refs[120], RowState::Done);
+    q.SetText(refs[299], QueueRow::ColSpeed, "1 KB/s");
+    q.Append("late", "7", "/in/", RowState::New);
+    ASSERT_TRUE(waitFor([&] { return v.inLine(); }));
+    const QStringList after = shownRows(v);
+    EXPECT_EQ(after, queueRows(q, {}));
+    for (int i = 0; i < 300; ++i) {
+        if (i != 5 && i != 120 && i != 299) {
+            EXPECT_EQ(after[i], before[i]) << i;
+        }
+    }
+    EXPECT_NE(after[120], before[120]);
+    EXPECT_NE(after[5], before[5]);
+
+    // A change of a row and, in the same turn, a new order or a removal:
+    // the row shows its text at its new place.
+    q.SetText(refs[7], QueueRow::ColDone, "8");
+    QueueOrdering::SortByColumn(q, 0, -1);
+    ASSERT_TRUE(waitFor([&] { return v.inLine(); }));
+    EXPECT_EQ(shownRows(v), queueRows(q, {}));
+    q.SetState(refs[8], RowState::Failed);
+    q.Remove(refs[9]);
+    q.SetText(refs[10], QueueRow::ColDone, "2");
+    ASSERT_TRUE(waitFor([&] { return v.inLine(); }));
+    EXPECT_EQ(shownRows(v), queueRows(q, {}));
+    // Then rows change again without moving.
+    q.SetText(refs[11], QueueRow::ColDone, "3");
+    ASSERT_TRUE(waitFor([&] { return v.inLine(); }));
+    EXPECT_EQ(shownRows(v), queueRows(q, {}));
+}

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -61,6 +62,69 @@ TEST(TransferQueue, ClearFinishedKeepsEveryRowThatIsNotDone)
     q.Clear();
     EXPECT_TRUE(q.IsEmpty());
     EXPECT_FALSE(refs[1]->IsQueued());
+}
+
+TEST(TransferQueue, ChangesNameTouchedRowsOnceAndGoFullWhenRowsMoveOrAreMany)
+{
+    TransferQueue q(QueueKind::Receive);
+    std::vector<RowRef> refs;
+    for (int i = 0; i < 400; ++i)
+        refs.push_back(q.Append(QString("f%1").arg(i), "1", "/", RowState::Waiting));
+    TransferQueue::Changes c = q.TakeChanges(0);
+    EXPECT_TRUE(c.full);  // a first look sees every row
+
+    // Texts and states name their rows, each once; appended rows follow the
+    // others and need no name.
+    q.SetText(refs[7], QueueRow::ColDone, "5");
+    q.SetState(refs[3], RowState::Transferring);
+    q.SetState(refs[7], RowState::Done);
+    q.Append("late", "1", "/", RowState::New);
+    c = q.TakeChanges(c.mark);
+    EXPECT_FALSE(c.full);
+    EXPECT_EQ(c.touched, (std::vector<int>{7, 3}));
+    c = q.TakeChanges(c.mark);
+    EXPECT_FALSE(c.full);
+    EXPECT_TRUE(c.touched.empty());
+
+    // A row touched, then rows move or leave: its index no longer holds.
+    for (const auto& change : std::vector<std::function<void()>>{
+             [&] { q.RemoveAt(0); }, [&] { q.Remove(refs[2]); },
+             [&] {
+                 std::vector<int> order;
+                 for (int i = q.Count() - 1; i >= 0; --i)
+                     order.push_back(i);
+                 q.Reorder(order);
+             },
+             [&] {
+                 q.SetState(refs[5], RowState::Done);
+                 q.ClearFinished();
+             }}) {
+        q.SetText(refs[9], QueueRow::ColDone, "1");
+        change();
+        c = q.TakeChanges(c.mark);
+        EXPECT_TRUE(c.full);
+        c = q.TakeChanges(c.mark);
+        EXPECT_FALSE(c.full);
+        EXPECT_TRUE(c.touched.empty());  // the flags went with the full look
+    }
+
+    // Too many rows to name: the look goes full, and the next names again.
+    for (int i = 10; i < 390; ++i)
+        q.SetText(refs[size_t(i)], QueueRow::ColDone, "2");
+    c = q.TakeChanges(c.mark);
+    EXPECT_TRUE(c.full);
+    q.SetText(refs[20], QueueRow::ColDone, "3");
+    c = q.TakeChanges(c.mark);
+    ASSERT_FALSE(c.full);
+    EXPECT_EQ(c.touched, std::vector<int>{q.IndexOf(refs[20])});
+
+    // A look by someone else in between: the missed rows are not lost.
+    q.SetText(refs[21], QueueRow::ColDone, "3");
+    const quint64 mine = c.mark;
+    q.TakeChanges(0);
+    EXPECT_TRUE(q.TakeChanges(mine).full);
+    q.Clear();
+    EXPECT_TRUE(q.TakeChanges(0).full);
 }
 
 TEST(TransferQueue, RequestsMatchTheFirstRowByNameAndGroupedSize)

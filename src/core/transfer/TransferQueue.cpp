@@ -2,7 +2,15 @@
 
 #include "core/settings/Conversions.h"
 
+#include <algorithm>
+
 namespace corvid {
+
+namespace {
+// Rows named one by one at most, besides a quarter of the queue: more make
+// the view look at every row, which then costs about as much.
+constexpr size_t kFewTouched = 64;
+} // namespace
 
 TransferQueue::TransferQueue(QueueKind kind) : kind_(kind) {}
 
@@ -48,6 +56,7 @@ void TransferQueue::Reorder(const std::vector<int>& order)
             return;
         seen[size_t(i)] = true;
     }
+    Restructured();
     std::vector<std::unique_ptr<QueueRow>> next;
     next.reserve(rows_.size());
     for (int i : order)
@@ -80,27 +89,32 @@ RowRef TransferQueue::Append(const QString& name, const QString& sizeText, const
                              qint64 modTime)
 {
     auto link = std::make_shared<RowLink>(nextId_++, state);
+    // At the end: the rows before keep their indexes, and the view adds
+    // what follows the rows it shows.
     rows_.push_back(std::make_unique<QueueRow>(link, name, sizeText, folder, modTime));
+    touchedFlag_.push_back(false);
     Changed();
     return link;
 }
 
 bool TransferQueue::SetState(const RowRef& row, RowState state)
 {
-    QueueRow* r = Find(row);
-    if (!r)
+    const int index = IndexOf(row);
+    if (index < 0)
         return false;
-    r->SetState(state);
+    rows_[size_t(index)]->SetState(state);
+    Touched(index);
     Changed();
     return true;
 }
 
 bool TransferQueue::SetText(const RowRef& row, int column, const QString& text)
 {
-    QueueRow* r = Find(row);
-    if (!r)
+    const int index = IndexOf(row);
+    if (index < 0)
         return false;
-    r->SetText(column, text);
+    rows_[size_t(index)]->SetText(column, text);
+    Touched(index);
     Changed();
     return true;
 }
@@ -111,7 +125,9 @@ void TransferQueue::RemoveAt(int index)
         return;
     // Running transfers of the row see this before their next chunk.
     rows_[size_t(index)]->Ref()->MarkRemoved();
+    Restructured();
     rows_.erase(rows_.begin() + index);
+    touchedFlag_.pop_back();  // all clear
     Changed();
 }
 
@@ -130,7 +146,9 @@ void TransferQueue::Clear()
         return;
     for (const auto& r : rows_)
         r->Ref()->MarkRemoved();
+    Restructured();
     rows_.clear();
+    touchedFlag_.clear();
     Changed();
 }
 
@@ -139,13 +157,17 @@ int TransferQueue::ClearFinished()
     int removed = 0;
     for (int i = Count() - 1; i >= 0; --i) {
         if (rows_[size_t(i)]->State() == RowState::Done) {
+            if (removed == 0)
+                Restructured();
             rows_[size_t(i)]->Ref()->MarkRemoved();
             rows_.erase(rows_.begin() + i);
             ++removed;
         }
     }
-    if (removed > 0)
+    if (removed > 0) {
+        touchedFlag_.resize(rows_.size());  // all clear
         Changed();
+    }
     return removed;
 }
 
@@ -168,6 +190,41 @@ std::shared_ptr<TCRFileRec> TransferQueue::MakeRecord(const RowRef& row) const
         rec->ExpectedTime = r.ModTime();
     }
     return rec;
+}
+
+TransferQueue::Changes TransferQueue::TakeChanges(quint64 lastMark)
+{
+    Changes changes;
+    // A look by anyone else in between took the rows this caller missed.
+    changes.full = restructured_ || lastMark != mark_;
+    for (const int i : touched_)
+        touchedFlag_[size_t(i)] = false;
+    if (!changes.full)
+        changes.touched.swap(touched_);
+    touched_.clear();
+    restructured_ = false;
+    changes.mark = ++mark_;
+    return changes;
+}
+
+void TransferQueue::Touched(int index)
+{
+    if (restructured_ || touchedFlag_[size_t(index)])
+        return;
+    if (touched_.size() >= std::max(kFewTouched, rows_.size() / 4)) {
+        Restructured();
+        return;
+    }
+    touchedFlag_[size_t(index)] = true;
+    touched_.push_back(index);
+}
+
+void TransferQueue::Restructured()
+{
+    for (const int i : touched_)
+        touchedFlag_[size_t(i)] = false;
+    touched_.clear();
+    restructured_ = true;
 }
 
 void TransferQueue::Changed()

@@ -27,6 +27,8 @@ public:
     int Count() const { return int(rows_.size()); }
     bool IsEmpty() const { return rows_.empty(); }
     const QueueRow& Row(int index) const { return *rows_.at(size_t(index)); }
+    // Texts and states change through SetText and SetState, never on the
+    // row itself: the view refreshes only the rows it is told of.
     QueueRow& Row(int index) { return *rows_.at(size_t(index)); }
 
     // Index of the row; -1 for none or a removed row.
@@ -73,6 +75,21 @@ public:
     // Called after every change of rows or states (the view refreshes).
     void SetChangeHandler(std::function<void()> handler) { onChange_ = std::move(handler); }
 
+    // What changed since a look: a change of one row's text or state then
+    // costs the view that row, not a pass over thousands.
+    struct Changes {
+        // Give it back at the next look.
+        quint64 mark = 0;
+        // Rows left, moved or were too many to name (or someone else looked
+        // in between): every row needs a look.
+        bool full = true;
+        // Otherwise the rows shown before keep their places, new rows follow
+        // them, and these indexes are those whose texts or state changed.
+        std::vector<int> touched;
+    };
+    // `lastMark`: the mark of the caller's previous look (0: none).
+    Changes TakeChanges(quint64 lastMark);
+
     // While one lives, changes are told once, when the last one ends: a
     // merge of thousands of rows refreshes the view once, not per row.
     class ChangeBatch {
@@ -94,6 +111,10 @@ public:
 
 private:
     void Changed();
+    void Touched(int index);
+    // Before rows leave or move: their indexes no longer hold.
+    void Restructured();
+
 
     const QueueKind kind_;
     std::vector<std::unique_ptr<QueueRow>> rows_;
@@ -103,6 +124,12 @@ private:
     std::function<void()> onChange_;
     int batchDepth_ = 0;
     bool batchedChange_ = false;
+    // Rows changed since the last look, once each (touchedFlag_ by index,
+    // as long as rows_); none while restructured_.
+    quint64 mark_ = 1;
+    bool restructured_ = true;
+    std::vector<int> touched_;
+    std::vector<bool> touchedFlag_;
 };
 
 } // namespace corvid

@@ -249,24 +249,8 @@ bool QueueView::bringInLine(qint64 limitNs)
     const size_t n = size_t(queue_.Count());
     // A further slice of new items after no change of the queue needs no
     // look at the rows already shown.
-    if (std::exchange(queueChanged_, false)) {
-        // The rows shown so far, in their order: then only texts and states
-        // can differ, and new rows can only follow.
-        bool dropped = false;
-        for (size_t i = 0; i < shown_.size(); ++i) {
-            if (i >= n || queue_.Row(int(i)).Ref()->Id() != shown_[i].id) {
-                place();
-                if (dropped || !dropLeftRows(i)) {
-                    rebuild();
-                    break;
-                }
-                dropped = true;
-                if (i == shown_.size())
-                    break;
-            }
-            refresh(shown_[i], queue_.Row(int(i)));
-        }
-    }
+    if (std::exchange(queueChanged_, false) && !refreshTouched())
+        refreshAll();
     shown_.reserve(n);
 
     QElapsedTimer clock;
@@ -283,6 +267,49 @@ bool QueueView::bringInLine(qint64 limitNs)
     if (limitNs < 0 || shown_.size() == n || waiting >= std::max<size_t>(kFirstBatch, placed_ / 2))
         place();
     return placed_ == n;
+}
+
+bool QueueView::refreshTouched()
+{
+    const TransferQueue::Changes changes = queue_.TakeChanges(changesMark_);
+    changesMark_ = changes.mark;
+    if (changes.full)
+        return false;
+    // The queue says nothing moved; a row that is not where it was shown
+    // means otherwise, and the full look decides.
+    const size_t n = size_t(queue_.Count());
+    if (shown_.size() > n || (!shown_.empty() && queue_.Row(int(shown_.size() - 1)).Ref()->Id() != shown_.back().id))
+        return false;
+    for (const int i : changes.touched) {
+        if (size_t(i) >= shown_.size())
+            continue;  // made later from the row as it is then
+        const QueueRow& row = queue_.Row(i);
+        if (row.Ref()->Id() != shown_[size_t(i)].id)
+            return false;
+        refresh(shown_[size_t(i)], row);
+    }
+    return true;
+}
+
+void QueueView::refreshAll()
+{
+    const size_t n = size_t(queue_.Count());
+    // The rows shown so far, in their order: then only texts and states
+    // can differ, and new rows can only follow.
+    bool dropped = false;
+    for (size_t i = 0; i < shown_.size(); ++i) {
+        if (i >= n || queue_.Row(int(i)).Ref()->Id() != shown_[i].id) {
+            place();
+            if (dropped || !dropLeftRows(i)) {
+                rebuild();
+                break;
+            }
+            dropped = true;
+            if (i == shown_.size())
+                break;
+        }
+        refresh(shown_[i], queue_.Row(int(i)));
+    }
 }
 
 void QueueView::place()

@@ -71,6 +71,11 @@ private:
     // Puts the items made but not yet in the widget into it.
     void place();
     void refresh(Shown& shown, const QueueRow& row);
+    // Refreshes only the rows the queue names, when it says the rows shown
+    // kept their places; false when a look at every row is needed.
+    bool refreshTouched();
+    // Every shown row against the queue: texts, states, rows gone or moved.
+    void refreshAll();
     void noteNumber(int column, const QString& text);
     Shown makeShown(const QueueRow& row);
     // Rows from `from` on left the queue without the others moving: their
@@ -86,6 +91,7 @@ private:
     size_t placed_ = 0;         // how many of them are in the widget (the first ones)
     bool syncPending_ = false;
     bool queueChanged_ = false;  // since the last look at the shown rows
+    quint64 changesMark_ = 0;    // of that look, for the queue
     std::array<QString, 2> widestNumber_;  // of the size and byte columns
 };
 
