@@ -17,6 +17,7 @@
 
 using namespace corvid;
 using TransferInstance::Instance;
+using TransferInstance::doneRows;
 
 namespace {
 
@@ -44,14 +45,6 @@ struct Pair {
         QTRY_COMPARE_WITH_TIMEOUT(b.form->windowTitle(), QStringLiteral("Aki"), kWaitMs);
     }
 };
-
-int doneRows(TransferQueue& q)
-{
-    int n = 0;
-    for (int i = 0; i < q.Count(); ++i)
-        n += q.Row(i).State() == RowState::Done ? 1 : 0;
-    return n;
-}
 
 } // namespace
 

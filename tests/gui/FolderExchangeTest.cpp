@@ -14,6 +14,7 @@
 
 using namespace corvid;
 using TransferInstance::Instance;
+using TransferInstance::doneRows;
 
 namespace {
 
@@ -64,14 +65,6 @@ struct Source {
         sender.win().AddLocalFile(dir.filePath(QStringLiteral("big.iso")));
     }
 };
-
-int doneRows(TransferQueue& q)
-{
-    int n = 0;
-    for (int i = 0; i < q.Count(); ++i)
-        n += q.Row(i).State() == RowState::Done ? 1 : 0;
-    return n;
-}
 
 } // namespace
 

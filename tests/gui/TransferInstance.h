@@ -81,4 +81,13 @@ struct Instance {
 };
 
 
+// How many rows of the queue are Done.
+inline int doneRows(TransferQueue& q)
+{
+    int n = 0;
+    for (int i = 0; i < q.Count(); ++i)
+        n += q.Row(i).State() == RowState::Done ? 1 : 0;
+    return n;
+}
+
 } // namespace corvid::TransferInstance

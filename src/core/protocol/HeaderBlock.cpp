@@ -95,27 +95,10 @@ QByteArray Header::Value(const HeaderBlock& b, const char* key)
 
 std::optional<qint32> Header::ParseInt(const QByteArray& text)
 {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size())
+    const std::optional<qint64> v = ParseInt64(text);
+    if (!v || *v < std::numeric_limits<qint32>::min() || *v > std::numeric_limits<qint32>::max())
         return std::nullopt;
-    // Accumulate as a negative number so that the minimum fits.
-    const qint64 limit = negative ? qint64(std::numeric_limits<qint32>::min())
-                                  : -qint64(std::numeric_limits<qint32>::max());
-    qint64 value = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 - (c - '0');
-        if (value < limit)
-            return std::nullopt;
-    }
-    return qint32(negative ? value : -value);
+    return qint32(*v);
 }
 
 std::optional<qint32> Header::IntValue(const HeaderBlock& b, const char* key)

@@ -1,5 +1,7 @@
 #include "core/settings/Conversions.h"
 
+#include <limits>
+
 namespace corvid {
 
 namespace {
@@ -54,16 +56,12 @@ QString Conversions::FormatThousands(const QString& decimalText, bool* ok)
 
 qint64 Conversions::ParseThousands(const QString& text, bool* ok)
 {
-    if (text.isEmpty()) {
-        setOk(ok, true);
-        return 0;
-    }
-    QString plain = text;
-    plain.remove(QLatin1Char(','));
+    // The 64-bit reading, held to what a 32-bit column can carry.
     bool parsed = false;
-    const qint32 value = plain.toInt(&parsed, 10);
+    const qint64 value = ParseThousands64(text, &parsed);
+    parsed = parsed && value >= std::numeric_limits<qint32>::min() && value <= std::numeric_limits<qint32>::max();
     setOk(ok, parsed);
-    return parsed ? static_cast<qint64>(value) : 0;
+    return parsed ? value : 0;
 }
 
 qint64 Conversions::ParseThousands64(const QString& text, bool* ok)
