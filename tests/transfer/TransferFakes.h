@@ -37,6 +37,10 @@ struct FakeSessionLink : ISessionLink {
     QString partnerAddress() const override { return {}; }
     int protocol = 1;  // an original peer unless a test says otherwise
     int protocolNumber() const override { return protocol; }
+    QByteArray key;  // an encrypted session's partner key (empty: plaintext)
+    std::shared_ptr<const TlsContext> tls;
+    QByteArray partnerKey() const override { return key; }
+    std::shared_ptr<const TlsContext> tlsContext() const override { return tls; }
     bool sendOnSession(QByteArray wire, std::function<void(bool ok)> done) override
     {
         sent << wire;

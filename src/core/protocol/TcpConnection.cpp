@@ -72,6 +72,7 @@ void TcpConnection::takeFrom(TcpConnection& other) noexcept
     writeStallMs_ = other.writeStallMs_.load();
     sendTimeoutMs_ = std::exchange(other.sendTimeoutMs_, 0);
     resolver_ = std::move(other.resolver_);
+    tls_ = std::move(other.tls_);
 }
 
 TcpConnection::TcpConnection(TcpConnection&& other) noexcept
@@ -119,6 +120,7 @@ void TcpConnection::releaseFd()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    tls_.reset();  // under both locks: no writer is inside it
 }
 
 bool TcpConnection::connectTo(const QString& host, quint16 port, int timeoutMs, QString* error,
@@ -141,6 +143,8 @@ ReadStatus TcpConnection::fill(int timeoutMs)
 {
     if (eof_)
         return ReadStatus::Closed;
+    if (tls_)
+        return fillTls(timeoutMs);
     const int fd = fd_;
     if (fd < 0)
         return ReadStatus::Closed;
@@ -238,6 +242,8 @@ bool TcpConnection::writeAll(const char* data, qint64 size, int stallMs,
     const int fd = fd_;
     if (fd < 0 || shut_)
         return false;
+    if (tls_)
+        return writeTls(data, size, stallMs, progress);
     // 0 would read as "no limit" to the socket.
     if (stallMs == 0)
         stallMs = 1;

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/security/TlsStream.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -78,6 +80,19 @@ public:
     // write lands in between. writeAll takes it too (it is recursive).
     std::unique_lock<std::recursive_mutex> lockWrites() { return std::unique_lock(writeMutex_); }
 
+    // Owner only, before any other thread uses the connection: from here on
+    // every byte is TLS. Bytes that arrived in plaintext and were not taken
+    // yet fail it (they would be an injection after the switch). A failure
+    // shuts the connection down.
+    TlsStream::Result startTls(const TlsContext& ctx, TlsRole role, int timeoutMs);
+    bool encrypted() const { return tls_ != nullptr; }
+    // The peer's key after startTls; empty before.
+    QByteArray peerFingerprint() const { return tls_ ? tls_->peerFingerprint() : QByteArray(); }
+    const TlsStream* tls() const { return tls_.get(); }
+    // The first byte the peer sent, left unread (nothing may have been read
+    // before). Timeout when none came in time.
+    ReadStatus peekFirstByte(char& byte, int timeoutMs);
+
     // Thread-safe: wakes any blocked reader/writer; later reads report Closed.
     void shutdown();
     // Owner only: shuts down and releases the socket.
@@ -93,6 +108,8 @@ public:
 
 private:
     ReadStatus fill(int timeoutMs);  // one recv into the input buffer; Closed after the end
+    ReadStatus fillTls(int timeoutMs);
+    bool writeTls(const char* data, qint64 size, int stallMs, const std::function<void(qint64)>& progress);
     void takeFrom(TcpConnection& other) noexcept;  // caller holds the fd locks in use
     void adopt(int fd);
     void releaseFd();
@@ -112,6 +129,7 @@ private:
     std::atomic<int> writeStallMs_{kDefaultWriteStallMs};
     int sendTimeoutMs_ = -1;  // the send timeout set on the socket (writers only); -1 none
     std::shared_ptr<IHostResolver> resolver_;  // owner only
+    std::unique_ptr<TlsStream> tls_;           // set by the owner before sharing the connection
 };
 
 } // namespace corvid

@@ -1,16 +1,18 @@
 #include "core/session/ClientLink.h"
 
 #include "core/protocol/Commands.h"
+#include "core/protocol/SjisCodec.h"
+#include "core/session/SessionState.h"
 #include "core/protocol/Transport.h"
 #include "core/session/UiHandOver.h"
 
 namespace corvid {
 
-ClientLink::ClientLink(Owner& owner, UiHandOver& ui, std::weak_ptr<void> ownerAlive, std::atomic<int>& protocol)
+ClientLink::ClientLink(Owner& owner, UiHandOver& ui, std::weak_ptr<void> ownerAlive, SessionState& state)
     : owner_(owner)
     , ui_(ui)
     , ownerAlive_(std::move(ownerAlive))
-    , protocol_(protocol)
+    , state_(state)
 {
 }
 
@@ -36,14 +38,25 @@ void ClientLink::run(QByteArray ownName)
     TcpConnection& c = *connection_;
     Handshake result = Handshake::Unreached;
     QByteArray peer;
+    SecureOutcome secure;
     if (c.connectTo(host_, port_, Transport::kConnectTimeoutMs, nullptr, &cancel_) && !cancel_) {
-        result = Commands::RequestConnect(c, protocol_, QByteArray(kToken), peer, ownName) ? Handshake::Accepted
-                                                                                          : Handshake::Refused;
+        result = Commands::RequestConnect(c, state_.protocol(), QByteArray(kToken), peer, ownName)
+                     ? Handshake::Accepted
+                     : Handshake::Refused;
+    }
+    if (result == Handshake::Accepted) {
+        // Nothing of the session moves before this: the peer's key is known
+        // and judged, or the connection is over.
+        const SecureUpgrade::Peer who{state_.protocolNumber(), SjisCodec::decode(peer), host_, ownName, peer};
+        const auto tls = state_.tlsContext();
+        secure = SecureUpgrade::Run(c, TlsRole::Client, tls.get(), *state_.pins(), state_.tlsTimeoutMs(), who);
+        if (!secure.proceed)
+            result = Handshake::Untrusted;
     }
     if (result != Handshake::Accepted)
         finished_ = true;
-    ui_.post(ownerAlive_, [&owner = owner_, result, host = host_, port = port_, peer] {
-        owner.linkHandshakeEnded(result, host, port, peer);
+    ui_.post(ownerAlive_, [&owner = owner_, result, host = host_, port = port_, peer, secure] {
+        owner.linkHandshakeEnded(result, host, port, peer, secure);
     });
     if (result == Handshake::Accepted)
         read();

@@ -4,6 +4,7 @@
 #include "core/protocol/HeaderBlock.h"
 #include "core/protocol/TcpConnection.h"
 #include "core/session/IncomingChat.h"
+#include "core/session/SecureUpgrade.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,6 +13,7 @@
 
 namespace corvid {
 
+class SessionState;
 class UiHandOver;
 
 // The client role's session connection and the one thread that connects,
@@ -21,14 +23,16 @@ class UiHandOver;
 // have not been handed over by then are dropped with it.
 class ClientLink {
 public:
-    enum class Handshake { Unreached, Refused, Accepted };
+    // Untrusted: the peer accepted, but encryption or its key failed (the
+    // outcome's line says why).
+    enum class Handshake { Unreached, Refused, Untrusted, Accepted };
 
     // What the owner hears, on the UI thread.
     class Owner {
     public:
         // Once per link; also after the link has been dropped.
         virtual void linkHandshakeEnded(Handshake result, const QString& host, quint16 port,
-                                        const QByteArray& peerName) = 0;
+                                        const QByteArray& peerName, const SecureOutcome& secure) = 0;
         // Every block read after the handshake, with the chat body that
         // followed a message.
         virtual void linkBlockArrived(const HeaderBlock& block, const IncomingChat& chat) = 0;
@@ -37,9 +41,9 @@ public:
         ~Owner() = default;
     };
 
-    // `ownerAlive` guards the owner's steps; `protocol` is lowered by the
-    // handshake and must outlive the link.
-    ClientLink(Owner& owner, UiHandOver& ui, std::weak_ptr<void> ownerAlive, std::atomic<int>& protocol);
+    // `ownerAlive` guards the owner's steps; the state's protocol number is
+    // lowered by the handshake. The state must outlive the link.
+    ClientLink(Owner& owner, UiHandOver& ui, std::weak_ptr<void> ownerAlive, SessionState& state);
     ~ClientLink();
     ClientLink(const ClientLink&) = delete;
     ClientLink& operator=(const ClientLink&) = delete;
@@ -62,7 +66,7 @@ private:
     Owner& owner_;
     UiHandOver& ui_;
     const std::weak_ptr<void> ownerAlive_;
-    std::atomic<int>& protocol_;
+    SessionState& state_;
     QString host_;
     quint16 port_ = 0;
     const std::shared_ptr<TcpConnection> connection_ = std::make_shared<TcpConnection>();

@@ -29,6 +29,8 @@ struct AcceptedConnection {
     // Set by the handler once the peer has sent a block it serves; until
     // then the connection is closed when the idle limit runs out.
     std::atomic<bool> greeted{false};
+    // Its thread only: the first byte has been looked at (TLS or a block).
+    bool opened = false;
 };
 
 // The server role's sockets: one accept thread, one thread per accepted

@@ -3,6 +3,9 @@
 #include "core/protocol/ProtocolLevel.h"
 
 #include "core/protocol/SjisCodec.h"
+#include "core/security/Identity.h"
+#include "core/security/PeerPins.h"
+#include "core/security/TrustTexts.h"
 #include "core/protocol/Transport.h"
 #include "core/session/HtmlText.h"
 #include "core/session/ISessionDispatch.h"
@@ -20,6 +23,34 @@ SessionController::SessionController(ILogSink& log, UiHandOver& ui, QObject* par
 {
     timer1_.setInterval(500);
     connect(&timer1_, &QTimer::timeout, this, &SessionController::Timer1Timer);
+    setIdentity(Identity::Create());
+}
+
+void SessionController::setIdentity(std::shared_ptr<const Identity> identity)
+{
+    std::shared_ptr<const TlsContext> tls = identity ? TlsContext::Make(std::move(identity)) : nullptr;
+    // Without a key there is nothing to encrypt with: only the original
+    // protocol is offered, so no session of ours ever runs in plaintext.
+    if (!tls)
+        state_.setOwnProtocol(ProtocolLevel::kOriginal);
+    state_.setTlsContext(std::move(tls));
+}
+
+std::shared_ptr<const Identity> SessionController::identity() const
+{
+    const auto tls = state_.tlsContext();
+    return tls ? tls->identityPtr() : nullptr;
+}
+
+QByteArray SessionController::partnerKey() const
+{
+    return serverMode_ ? state_.serverPartnerKey() : state_.clientPartnerKey();
+}
+
+void SessionController::acceptPeerKey(const QString& name, const QString& address, const QByteArray& key)
+{
+    state_.pins()->pin(name, address, key);
+    log_.AddLogLine(TrustTexts::KeyAccepted(name, address, key), LineSys);
 }
 
 SessionController::~SessionController()
@@ -71,23 +102,24 @@ SessionController::ConnectOutcome SessionController::connectToPeer(const QString
     clientPort_ = quint16(port);
     ClientLink::Owner& owner = *this;
     state_.restartProtocol();
-    client_ = std::make_unique<ClientLink>(owner, ui_, aliveToken_, state_.protocol());
+    client_ = std::make_unique<ClientLink>(owner, ui_, aliveToken_, state_);
     client_->start(host, quint16(port), SjisCodec::encode(ownName));
     return ConnectOutcome::Pending;
 }
 
 void SessionController::linkHandshakeEnded(ClientLink::Handshake result, const QString& host, quint16 port,
-                                           const QByteArray& peerName)
+                                           const QByteArray& peerName, const SecureOutcome& secure)
 {
     ConnectOutcome outcome = ConnectOutcome::NotFound;
-    if (result == ClientLink::Handshake::Refused)
+    if (result == ClientLink::Handshake::Refused || result == ClientLink::Handshake::Untrusted)
         outcome = ConnectOutcome::Refused;
     else if (result == ClientLink::Handshake::Accepted)
         outcome = ConnectOutcome::Connected;
-    connectDone(outcome, host, port, peerName);
+    connectDone(outcome, host, port, peerName, secure);
 }
 
-void SessionController::connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer)
+void SessionController::connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer,
+                                    const SecureOutcome& secure)
 {
     connecting_ = false;
     if (stopped_)
@@ -104,15 +136,21 @@ void SessionController::connectDone(ConnectOutcome outcome, const QString& host,
     setPeerName(name);
     if (outcome == ConnectOutcome::Refused) {
         emit connectionStateChanged();
-        log_.AddLogLine(SessionTexts::ConnectFailed(), LineSys);
+        // A refusal for the key or the encryption says why instead.
+        log_.AddLogLine(secure.line.isEmpty() ? SessionTexts::ConnectFailed() : secure.line, LineSys);
         emit connectFinished(outcome);
         disconnectClient();
+        if (secure.verdict == TrustVerdict::KeyChanged)
+            emit peerKeyRefused(name, host, secure.knownKey, secure.peerKey);
         return;
     }
+    state_.setClientPartnerKey(secure.peerKey);
+    code_ = secure.code;
     emit connectionStateChanged();
     log_.AddLogLine(SessionTexts::Connected(), LineSys);
     if (!ProtocolLevel::Extended(state_.protocolNumber()))
         log_.AddLogLine(SessionTexts::OriginalPeer(), LineSys);
+    log_.AddLogLine(secure.line, LineSys);
     recentPeers_.AddRecentPeer(RecentPeers::FormatEntry(host, port, name));
     emit recentPeersChanged();
     emit titleChanged(name);
@@ -152,6 +190,8 @@ void SessionController::disconnectClient()
 void SessionController::ClientDisconnected()
 {
     emit titleChanged(SessionTexts::AppTitle());
+    state_.setClientPartnerKey({});
+    code_.clear();
     if (state_.clearPeerName()) {
         log_.setPeerName(QString());
         log_.AddLogLine(SessionTexts::Disconnected(), LineSys);
@@ -276,16 +316,25 @@ void SessionController::stopServer()
     server_.connections().stop();
 }
 
-void SessionController::serverSessionBegan(const QString& peerName)
+void SessionController::serverSessionBegan(const QString& peerName, const QString& code)
 {
+    code_ = code;
     emit titleChanged(peerName);
     emit connectionStateChanged();
 }
 
+void SessionController::serverPeerRefused(const QString& name, const QString& address, const SecureOutcome& secure)
+{
+    if (secure.verdict == TrustVerdict::KeyChanged)
+        emit peerKeyRefused(name, address, secure.knownKey, secure.peerKey);
+}
+
 void SessionController::serverConnectionEnded(bool wasSession)
 {
-    if (wasSession)
+    if (wasSession) {
+        code_.clear();
         emit titleChanged(SessionTexts::AppTitle());
+    }
     emit connectionStateChanged();
 }
 

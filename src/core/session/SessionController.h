@@ -20,6 +20,8 @@
 namespace corvid {
 
 class ISessionDispatch;
+class Identity;
+class PeerPins;
 class UiHandOver;
 
 // The session state and both roles, without any window: the main window
@@ -44,6 +46,25 @@ public:
     int protocolNumber() const { return state_.protocolNumber(); }
     // The number offered in handshakes: 2, or 1 to play an original peer.
     void setOwnProtocol(int n) { state_.setOwnProtocol(n); }
+    // The key this side proves to peers of our own. A controller starts
+    // with one made in memory; the program gives the one kept on disk.
+    // Without one (null) the controller offers the original protocol only.
+    void setIdentity(std::shared_ptr<const Identity> identity);
+    std::shared_ptr<const Identity> identity() const;
+    // The peers' keys as pinned (in memory until the program gives the file's).
+    void setPeerPins(std::shared_ptr<PeerPins> pins) { state_.setPins(std::move(pins)); }
+    std::shared_ptr<PeerPins> peerPins() const { return state_.pins(); }
+    // How long a TLS handshake and the confirmation after it may take.
+    void setTlsTimeoutMs(int ms) { state_.setTlsTimeoutMs(ms); }
+    // The key the current role's partner proved; empty when the session is
+    // plaintext or there is none. Any thread.
+    QByteArray partnerKey() const;
+    std::shared_ptr<const TlsContext> tlsContext() const { return state_.tlsContext(); }
+    // The code both users may read aloud; empty when not encrypted.
+    QString verificationCode() const { return code_; }
+    // The user checked the new key of a peer whose key had changed: it
+    // replaces the pinned one, and the next connect goes through.
+    void acceptPeerKey(const QString& name, const QString& address, const QByteArray& key);
     bool serverMode() const { return serverMode_; }
     void setServerMode(bool on) { serverMode_ = on; }
     RecentPeers& recentPeers() { return recentPeers_; }
@@ -113,15 +134,21 @@ signals:
     void recentPeersChanged();
     // A chat message went out; the input box may let go of `text`.
     void chatSent(const QString& text);
+    // A peer showed another key than the pinned one; the connection has
+    // ended. The user may accept `offered` after checking it.
+    void peerKeyRefused(const QString& name, const QString& address, const QByteArray& pinned,
+                        const QByteArray& offered);
 
 private:
     void linkHandshakeEnded(ClientLink::Handshake result, const QString& host, quint16 port,
-                            const QByteArray& peerName) override;
+                            const QByteArray& peerName, const SecureOutcome& secure) override;
     void linkBlockArrived(const HeaderBlock& block, const IncomingChat& chat) override;
-    void serverSessionBegan(const QString& peerName) override;
+    void serverSessionBegan(const QString& peerName, const QString& code) override;
+    void serverPeerRefused(const QString& name, const QString& address, const SecureOutcome& secure) override;
     void serverConnectionEnded(bool wasSession) override;
 
-    void connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer);
+    void connectDone(ConnectOutcome outcome, const QString& host, quint16 port, const QByteArray& peer,
+                     const SecureOutcome& secure = {});
     void ClientDisconnected();
     void endClientLink();
     void setPeerName(const QString& name);
@@ -142,6 +169,7 @@ private:
     quint16 clientPort_ = 0;
     bool connecting_ = false;    // UI thread only
     int chatInFlight_ = 0;       // UI thread only
+    QString code_;               // UI thread only
     RecentPeers recentPeers_;
     QTimer timer1_;
     OutboundWriter writer_;

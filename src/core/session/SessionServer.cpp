@@ -5,6 +5,7 @@
 #include "core/protocol/Commands.h"
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/Transport.h"
+#include "core/security/TrustTexts.h"
 #include "core/session/ILogSink.h"
 #include "core/session/ISessionDispatch.h"
 #include "core/session/IncomingChat.h"
@@ -34,12 +35,34 @@ void SessionServer::ServerConnect(AcceptedConnection&)
 
 void SessionServer::ServerExecute(AcceptedConnection& c)
 {
+    if (!c.opened) {
+        // A TLS record starts with 22 (handshake); no header line does.
+        char first = 0;
+        const ReadStatus s = c.connection->peekFirstByte(first, Transport::kServerPollMs);
+        if (s == ReadStatus::Timeout)
+            return;
+        if (s != ReadStatus::Ok) {
+            c.connection->shutdown();
+            return;
+        }
+        c.opened = true;
+        if (first == TlsStream::kHandshakeByte) {
+            acceptTlsTransfer(c);
+            return;
+        }
+    }
     HeaderBlock block;
     const int code = Commands::ReadCommand(*c.connection, block, Transport::kServerPollMs);
     if (code <= CmdOther)
         return;
     // A block we serve: from here on the conversation's own limits rule.
     c.greeted = true;
+    if (code == CmdConnect && c.connection->encrypted()) {
+        // Only a plaintext connection may start a session; one already
+        // encrypted is a session's or a transfer's.
+        c.connection->shutdown();
+        return;
+    }
     if (code == CmdConnect) {
         serverHandshake(c, block);
         return;
@@ -61,6 +84,26 @@ void SessionServer::ServerExecute(AcceptedConnection& c)
         dispatch->ServeListRequest(conn, block);
     else if (code == CmdRecv && type == CtFile)
         dispatch->ServeFileRequest(conn, block);
+}
+
+void SessionServer::acceptTlsTransfer(AcceptedConnection& c)
+{
+    const QByteArray partner = state_.serverPartnerKey();
+    const auto tls = state_.tlsContext();
+    if (partner.isEmpty() || !tls) {
+        // No encrypted session: nobody may open one.
+        c.connection->shutdown();
+        return;
+    }
+    const TlsStream::Result r = c.connection->startTls(*tls, TlsRole::Server, state_.tlsTimeoutMs());
+    if (r.failure != TlsStream::Failure::None) {
+        log_.AddLogLine(TrustTexts::TransferTlsFailed(c.address, r.failure, r.problem), LineSys);
+        return;
+    }
+    if (c.connection->peerFingerprint() != partner) {
+        log_.AddLogLine(TrustTexts::TransferKeyRefused(c.address), LineSys);
+        c.connection->shutdown();
+    }
 }
 
 void SessionServer::ReceiveChatMessage(AcceptedConnection& c, const HeaderBlock& block)
@@ -94,13 +137,27 @@ void SessionServer::serverHandshake(AcceptedConnection& c, HeaderBlock& block)
         log_.AddLogLine(SessionTexts::ConnectFailed(), LineSys);
         return;
     }
+    const QString offered = SjisCodec::decode(peer);
+    const SecureUpgrade::Peer who{number.load(), offered, c.address, SjisCodec::encode(state_.userName()), peer};
+    const auto tls = state_.tlsContext();
+    const SecureOutcome secure =
+        SecureUpgrade::Run(*c.connection, TlsRole::Server, tls.get(), *state_.pins(), state_.tlsTimeoutMs(), who);
+    if (!secure.proceed) {
+        // No chat or file moves: the session never begins.
+        log_.AddLogLine(secure.line, LineSys);
+        ui_.post(ownerAlive_, [&owner = owner_, offered, address = c.address, secure] {
+            owner.serverPeerRefused(offered, address, secure);
+        });
+        return;
+    }
     server_.setPartnerAddress(c.address);
-    const QString title = state_.beginServerSession(c.connection, c.address, SjisCodec::decode(peer));
+    const QString title = state_.beginServerSession(c.connection, c.address, offered, secure.peerKey);
     log_.setPeerName(title);
     log_.AddLogLine(SessionTexts::Connected(), LineSys);
     if (!ProtocolLevel::Extended(number))
         log_.AddLogLine(SessionTexts::OriginalPeer(), LineSys);
-    ui_.post(ownerAlive_, [&owner = owner_, title] { owner.serverSessionBegan(title); });
+    log_.AddLogLine(secure.line, LineSys);
+    ui_.post(ownerAlive_, [&owner = owner_, title, code = secure.code] { owner.serverSessionBegan(title, code); });
 }
 
 void SessionServer::ServerDisconnect(AcceptedConnection& c)

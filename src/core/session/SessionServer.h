@@ -1,6 +1,7 @@
 #pragma once
 #include "core/protocol/HeaderBlock.h"
 #include "core/session/ConnectionServer.h"
+#include "core/session/SecureUpgrade.h"
 
 #include <QString>
 #include <atomic>
@@ -22,7 +23,10 @@ public:
     // What the owner hears, on the UI thread.
     class Owner {
     public:
-        virtual void serverSessionBegan(const QString& peerName) = 0;
+        virtual void serverSessionBegan(const QString& peerName, const QString& code) = 0;
+        // A peer's Connect was accepted but its encryption or key was not:
+        // no session began.
+        virtual void serverPeerRefused(const QString& name, const QString& address, const SecureOutcome& secure) = 0;
         // Any accepted connection ended; `wasSession`: the one that had
         // shaken hands.
         virtual void serverConnectionEnded(bool wasSession) = 0;
@@ -44,6 +48,9 @@ private:
     void ServerDisconnect(AcceptedConnection& c) override;
 
     void serverHandshake(AcceptedConnection& c, HeaderBlock& block);
+    // A connection that opened with a TLS handshake: a transfer connection
+    // of the encrypted session's partner, or nothing we serve.
+    void acceptTlsTransfer(AcceptedConnection& c);
     // Reads the body a Send block announced and logs it when the session's
     // partner sent it.
     void ReceiveChatMessage(AcceptedConnection& c, const HeaderBlock& block);

@@ -1,6 +1,20 @@
 #include "core/session/SessionState.h"
 
+#include "core/security/PeerPins.h"
+
 namespace corvid {
+
+SessionState::SessionState()
+    : pins_(std::make_shared<PeerPins>())
+{
+}
+
+SessionState::~SessionState() = default;
+
+QByteArray SessionState::serverPartnerKey() const
+{
+    return peer_.with([](const Peer& p) { return p.key; });
+}
 
 void SessionState::setUserName(const QString& name)
 {
@@ -47,11 +61,12 @@ QString SessionState::partnerAddress() const
 }
 
 QString SessionState::beginServerSession(std::shared_ptr<TcpConnection> c, const QString& address,
-                                         const QString& offered)
+                                         const QString& offered, const QByteArray& key)
 {
     return peer_.with([&](Peer& p) {
         p.serverSession = std::move(c);
         p.address = address;
+        p.key = key;
         if (p.name.isEmpty())
             p.name = offered;
         return p.name;
@@ -65,6 +80,7 @@ bool SessionState::endServerSession(const std::shared_ptr<TcpConnection>& c)
             return false;
         p.serverSession.reset();
         p.address.clear();
+        p.key.clear();
         p.name.clear();
         return true;
     });

@@ -2,6 +2,7 @@
 #include "core/base/Guarded.h"
 #include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/TcpConnection.h"
+#include "core/security/TlsContext.h"
 
 #include <QString>
 #include <atomic>
@@ -9,12 +10,16 @@
 
 namespace corvid {
 
+class PeerPins;
+
 // What both roles and the UI thread share about the session: the names, the
 // protocol number and the listening side's session connection. Written by
 // connection threads and read everywhere, so every call is thread-safe.
 class SessionState {
 public:
-    SessionState() = default;
+    // Pins in memory until the owner gives pins kept in a file.
+    SessionState();
+    ~SessionState();
     SessionState(const SessionState&) = delete;
     SessionState& operator=(const SessionState&) = delete;
 
@@ -36,13 +41,28 @@ public:
     // A new session's number before its handshake.
     void restartProtocol() { protocol_ = ownProtocol_.load(); }
 
+    // The TLS set-up for peers of our own, the pinned keys, and how long a
+    // TLS handshake and the confirmation after it may take.
+    std::shared_ptr<const TlsContext> tlsContext() const { return tls_.get(); }
+    void setTlsContext(std::shared_ptr<const TlsContext> tls) { tls_.set(std::move(tls)); }
+    std::shared_ptr<PeerPins> pins() const { return pins_.get(); }
+    void setPins(std::shared_ptr<PeerPins> pins) { pins_.set(std::move(pins)); }
+    int tlsTimeoutMs() const { return tlsTimeoutMs_; }
+    void setTlsTimeoutMs(int ms) { tlsTimeoutMs_ = ms; }
+    // The key the partner proved in an encrypted session (empty: the
+    // session is plaintext, or there is none), per role.
+    QByteArray serverPartnerKey() const;
+    QByteArray clientPartnerKey() const { return clientKey_.get(); }
+    void setClientPartnerKey(const QByteArray& key) { clientKey_.set(key); }
+
     // Listening side: the connection that shook hands, and its peer address.
     std::shared_ptr<TcpConnection> serverSession() const;
     bool hasServerSession() const;
     QString partnerAddress() const;
     // `c` becomes the session connection; the peer name becomes `offered`
     // unless one is known. Gives the peer name.
-    QString beginServerSession(std::shared_ptr<TcpConnection> c, const QString& address, const QString& offered);
+    QString beginServerSession(std::shared_ptr<TcpConnection> c, const QString& address, const QString& offered,
+                               const QByteArray& key = {});
     // When `c` is the session connection: no session and no peer name any
     // more, and true.
     bool endServerSession(const std::shared_ptr<TcpConnection>& c);
@@ -53,12 +73,20 @@ private:
         QString name;
         std::shared_ptr<TcpConnection> serverSession;
         QString address;
+        QByteArray key;
     };
 
     std::atomic<int> ownProtocol_{ProtocolLevel::kOwn};
     std::atomic<int> protocol_{ProtocolLevel::kOwn};
     Guarded<QString> userName_;
     Guarded<Peer> peer_;
+    Guarded<std::shared_ptr<const TlsContext>> tls_;
+    Guarded<QByteArray> clientKey_;
+    Guarded<std::shared_ptr<PeerPins>> pins_;
+    std::atomic<int> tlsTimeoutMs_{kTlsTimeoutMs};
+
+public:
+    static constexpr int kTlsTimeoutMs = 10000;
 };
 
 } // namespace corvid

@@ -3,8 +3,11 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace corvid {
+
+class TlsContext;
 
 // What the transfer side needs of the session: whether there is one, its
 // role, where the client role's transfer connections go, who the partner
@@ -27,6 +30,12 @@ public:
     // The session's protocol number (2 between two of our own, 1 or less
     // with an original peer). Any thread.
     virtual int protocolNumber() const = 0;
+    // An encrypted session: the key its partner proved (its transfer
+    // connections must prove the same one) and the TLS set-up to open ours
+    // with. Empty / null while the session is plaintext or there is none.
+    // Any thread.
+    virtual QByteArray partnerKey() const = 0;
+    virtual std::shared_ptr<const TlsContext> tlsContext() const = 0;
     // Queues bytes for the session connection of the current role, written
     // off the UI thread; false when there is no session connection. `done`
     // runs on the UI thread when the write has ended. UI thread.

@@ -29,6 +29,16 @@ int SessionControllerLink::protocolNumber() const
     return session_.protocolNumber();
 }
 
+QByteArray SessionControllerLink::partnerKey() const
+{
+    return session_.partnerKey();
+}
+
+std::shared_ptr<const TlsContext> SessionControllerLink::tlsContext() const
+{
+    return session_.tlsContext();
+}
+
 bool SessionControllerLink::sendOnSession(QByteArray wire, std::function<void(bool ok)> done)
 {
     return session_.SendOnSession(std::move(wire), std::move(done));

@@ -15,6 +15,8 @@ public:
     bool clientPeer(QString& host, quint16& port) const override;
     QString partnerAddress() const override;
     int protocolNumber() const override;
+    QByteArray partnerKey() const override;
+    std::shared_ptr<const TlsContext> tlsContext() const override;
     bool sendOnSession(QByteArray wire, std::function<void(bool ok)> done) override;
 
 private:

@@ -3,6 +3,10 @@
 #include "core/protocol/FileListExchange.h"
 #include "core/protocol/TransferResultCode.h"
 #include "core/protocol/Transport.h"
+#include "core/security/TrustTexts.h"
+#include "core/session/ILogSink.h"
+#include "core/session/SessionState.h"
+#include "core/transfer/ISessionLink.h"
 #include "core/session/UiHandOver.h"
 #include "core/settings/AppSettings.h"
 #include "core/transfer/FileListText.h"
@@ -31,6 +35,8 @@ void TClientThread::Execute()
 {
     if (!Connection.connectTo(Host, Port, Transport::kConnectTimeoutMs, nullptr, &stop_) || Stopping())
         return;  // unreachable: silently, rows keep their state
+    if (!Secure())
+        return;
     bool report = false;
     switch (Kind) {
     case SendList: report = RunSendList(); break;
@@ -46,6 +52,30 @@ void TClientThread::Execute()
             center.NotifyTransferEvent(code, text);
         });
     }
+}
+
+bool TClientThread::Secure()
+{
+    const ISessionLink* session = center_.session();
+    const QByteArray key = session ? session->partnerKey() : QByteArray();
+    if (key.isEmpty())
+        return true;  // a plaintext session: today's connection
+    const auto tls = session->tlsContext();
+    const TlsStream::Result r = tls ? Connection.startTls(*tls, TlsRole::Client, SessionState::kTlsTimeoutMs)
+                                    : TlsStream::Result{nullptr, TlsStream::Failure::Closed, CertProblem::None, {}};
+    if (Stopping())
+        return false;
+    if (r.failure != TlsStream::Failure::None) {
+        center_.log().AddLogLine(TrustTexts::TransferTlsFailed(Host, r.failure, r.problem), LineSys);
+        return false;
+    }
+    // Whoever answers at the partner's address must hold the partner's key.
+    if (Connection.peerFingerprint() != key) {
+        Connection.shutdown();
+        center_.log().AddLogLine(TrustTexts::TransferKeyRefused(Host), LineSys);
+        return false;
+    }
+    return true;
 }
 
 bool TClientThread::RunSendList()

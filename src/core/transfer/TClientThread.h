@@ -51,6 +51,9 @@ public:
     bool Stopping() const { return stop_.load(std::memory_order_acquire); }
 
 private:
+    // An encrypted session's connections are TLS to the partner's key;
+    // false (logged) when this one is not.
+    bool Secure();
     bool RunSendList();
     bool RunSendFile();
     bool RunFetchList();

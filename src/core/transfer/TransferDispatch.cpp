@@ -1,5 +1,8 @@
 #include "core/transfer/TransferDispatch.h"
 
+#include "core/security/TrustTexts.h"
+#include "core/session/ILogSink.h"
+
 #include "core/protocol/FileListExchange.h"
 #include "core/protocol/ProtocolLevel.h"
 #include "core/protocol/SjisCodec.h"
@@ -52,8 +55,20 @@ TransferDispatch::TransferDispatch(TransferCenter& center)
 bool TransferDispatch::fromPartner(const TcpConnection& c) const
 {
     const ISessionLink* session = center_.session();
-    const QString partner = session ? session->partnerAddress() : QString();
-    return !partner.isEmpty() && c.peerAddress() == partner;
+    if (!session)
+        return false;
+    // An encrypted session's partner is known by its key, wherever it
+    // connects from; its address alone proves nothing.
+    const QByteArray key = session->partnerKey();
+    if (!key.isEmpty()) {
+        if (c.encrypted() && c.peerFingerprint() == key)
+            return true;
+        if (!c.encrypted())
+            center_.log().AddLogLine(TrustTexts::TransferPlainRefused(c.peerAddress()), LineSys);
+        return false;
+    }
+    const QString partner = session->partnerAddress();
+    return !partner.isEmpty() && !c.encrypted() && c.peerAddress() == partner;
 }
 
 std::function<bool()> TransferDispatch::shut(const TcpConnection& c)
