@@ -6,11 +6,12 @@ set -euo pipefail
 src="${1:-$(dirname "$0")/../src}/core"
 declare -A allowed=(
     [base]="base"
-    [protocol]="protocol base"
+    [security]="security base"
+    [protocol]="protocol security base"
     [settings]="settings base"
-    [session]="session protocol settings base"
-    [netenv]="netenv session protocol settings base"
-    [transfer]="transfer session protocol settings base"
+    [session]="session protocol settings security base"
+    [netenv]="netenv session protocol settings security base"
+    [transfer]="transfer session protocol settings security base"
 )
 bad=0
 for sub in "${!allowed[@]}"; do
