@@ -1,7 +1,7 @@
 #include "core/security/Fingerprint.h"
 #include "core/security/PeerPins.h"
+#include "security/DescribePins.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 using namespace corvid;
+using corvid::test::describe;
 
 namespace {
 
@@ -23,15 +24,6 @@ QByteArray key(int n)
     fp[0] = char(n & 0xff);
     fp[1] = char(n >> 8);
     return fp;
-}
-
-std::string describe(const QList<Pin>& pins)
-{
-    std::string out;
-    for (const Pin& p : pins)
-        out += "[" + p.fingerprint.toHex().left(4).toStdString() + " " + p.address.toStdString()
-            + " '" + p.name.toStdString() + "'] ";
-    return out;
 }
 
 class PeerPinsFile : public ::testing::Test {

@@ -27,6 +27,9 @@ QString addressKey(const QString& address)
     if (a.startsWith(QLatin1Char('[')) && a.endsWith(QLatin1Char(']')))
         a = a.mid(1, a.size() - 2);
     const QByteArray latin = a.toLatin1();
+    // inet_pton would stop at a NUL and read "1.2.3.4\0x" as 1.2.3.4.
+    if (latin.contains('\0'))
+        return a.toLower();
     in6_addr v6{};
     in_addr v4{};
     char out[INET6_ADDRSTRLEN] = {};
