@@ -7,12 +7,15 @@
 //   listen PORT | connect PORT | session | add PATH | adddir DIR | send
 //   rows N | probe | late | cpu | receive NAME SIZE TIMEOUT-MS | clear | quit
 //   protocol | chunk | drop PATH | dropfiles DIR | sendrows N TIMEOUT-MS
+//   ownprotocol N | connecttime PORT TIMEOUT-MS [PREFIX] | disconnect | idle | logcount PREFIX
 #include "CommandPipe.h"
 #include "ProcStats.h"
 
+#include "core/session/ChatLog.h"
 #include "core/settings/IniFile.h"
 #include "core/transfer/TransferCenter.h"
 #include "core/transfer/TransferQueue.h"
+#include "gui/session/ChatLogView.h"
 #include "gui/session/TForm1.h"
 #include "gui/transfer/TForm2.h"
 
@@ -181,6 +184,26 @@ private:
             reply("ok");
         } else if (c == QLatin1String("protocol")) {
             reply("ok " + QByteArray::number(form_->session().protocolNumber()));
+        } else if (c == QLatin1String("ownprotocol")) {
+            // 1: this instance plays an original peer from the next handshake on.
+            form_->session().setOwnProtocol(a.value(1).toInt());
+            reply("ok");
+        } else if (c == QLatin1String("connecttime")) {
+            connectTimed(a.value(1), a.value(2).toInt(), a.mid(3).join(QLatin1Char(' ')));
+        } else if (c == QLatin1String("disconnect")) {
+            corvid::SessionController& s = form_->session();
+            QToolButton* btClient = child<QToolButton>(form_.get(), "btClient");
+            if (s.isClientConnected())
+                btClient->click();
+            replyWhen([&s, btClient] { return !s.isClientConnected() && !s.isConnecting() && btClient->isEnabled(); },
+                      10000);
+        } else if (c == QLatin1String("idle")) {
+            corvid::SessionController& s = form_->session();
+            replyWhen([&s] { return !s.hasServerSession() && !s.isClientConnected() && !s.isConnecting(); }, 10000);
+        } else if (c == QLatin1String("logcount")) {
+            QString first;
+            const int n = countLogLines(a.mid(1).join(QLatin1Char(' ')), &first);
+            reply("ok " + QByteArray::number(n) + ' ' + first.toUtf8());
         } else if (c == QLatin1String("chunk")) {
             reply("ok " + QByteArray::number(win().center().settings().shared().ChunkSize));
         } else if (c == QLatin1String("drop")) {
@@ -246,6 +269,65 @@ private:
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&win(), &dropped);
         reply((dropped.isAccepted() ? "ok " : "fail drop refused ") + QByteArray::number(urls.size()));
+    }
+
+    // The log's lines as shown, after writing what is queued for the view
+    // (its own timer would do so only every half second).
+    int countLogLines(const QString& prefix, QString* first = nullptr)
+    {
+        form_->chatLog().Timer3Timer();
+        int n = 0;
+        const QString text = child<corvid::ChatLogView>(form_.get(), "WB")->toPlainText();
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            if (!line.startsWith(prefix))
+                continue;
+            if (n++ == 0 && first)
+                *first = line;
+        }
+        return n;
+    }
+
+    // Presses btClient towards 127.0.0.1:PORT. Reply: ok <ms from the press
+    // to a new "接続成功" line in the log> <ms to a new line starting with
+    // PREFIX, -1 when none came within a second after "接続成功" (or no
+    // PREFIX was given)>; fail when the attempt ended without "接続成功".
+    void connectTimed(const QString& port, int timeoutMs, const QString& prefix)
+    {
+        struct Watch {
+            QString connected = corvid::SessionTexts::Connected();
+            QString prefix;
+            int connectedBefore = 0, prefixBefore = 0, seenLines = 0;
+            double t0 = 0, connectedAt = 0, prefixAt = 0;
+        };
+        auto w = std::make_shared<Watch>();
+        w->prefix = prefix;
+        w->connectedBefore = countLogLines(w->connected);
+        w->prefixBefore = prefix.isEmpty() ? 0 : countLogLines(prefix);
+        w->seenLines = form_->chatLog().lineCount();
+        child<QLineEdit>(form_.get(), "edIP")->setText(QStringLiteral("127.0.0.1"));
+        child<QLineEdit>(form_.get(), "edPort")->setText(port);
+        w->t0 = now();
+        child<QToolButton>(form_.get(), "btClient")->click();
+        corvid::SessionController& s = form_->session();
+        waitFor([this, &s, w] {
+            // Only a new line is worth reading the view for.
+            const int lines = form_->chatLog().lineCount();
+            if (lines != w->seenLines) {
+                w->seenLines = lines;
+                const double t = now();
+                if (w->connectedAt == 0 && countLogLines(w->connected) > w->connectedBefore)
+                    w->connectedAt = t;
+                if (!w->prefix.isEmpty() && w->prefixAt == 0 && countLogLines(w->prefix) > w->prefixBefore)
+                    w->prefixAt = t;
+            }
+            if (w->connectedAt > 0)
+                return w->prefix.isEmpty() || w->prefixAt > 0 || now() > w->connectedAt + 1;
+            return !s.isConnecting() && !s.isClientConnected();
+        }, timeoutMs, [this, w](bool) {
+            auto ms = [w](double at) { return at > 0 ? QByteArray::number((at - w->t0) * 1000, 'f', 3) : "-1"; };
+            reply(w->connectedAt > 0 ? "ok " + ms(w->connectedAt) + ' ' + ms(w->prefixAt)
+                                     : QByteArray("fail no 接続成功"));
+        }, 1);
     }
 
     // All Done is looked for this often while a reception runs: every 2 ms
