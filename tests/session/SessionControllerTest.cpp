@@ -4,7 +4,9 @@
 #include "core/protocol/SjisCodec.h"
 #include "core/protocol/TcpListener.h"
 #include "core/protocol/Transport.h"
+#include "core/security/PeerPins.h"
 #include "core/session/ConnectionServer.h"
+#include "core/session/SecureUpgrade.h"
 #include "core/session/SessionController.h"
 #include "core/session/SessionTexts.h"
 
@@ -237,6 +239,9 @@ TEST(SessionController, NonNumericProtocolIsRefusedWithOwnName)
 TEST(SessionController, EachSessionStartsAtTheOwnProtocolNumberAndItsHandshakeLowersIt)
 {
     ServerSide a;
+    // At 2 the raw peer turns TLS as one of our own does, with one key.
+    const auto rawTls = TlsContext::Make(Identity::Create());
+    PeerPins rawPins;
     const auto session = [&](const QByteArray& offered, const QByteArray& answered, int kept) {
         SCOPED_TRACE(offered.constData());
         {
@@ -244,6 +249,11 @@ TEST(SessionController, EachSessionStartsAtTheOwnProtocolNumberAndItsHandshakeLo
             const HeaderBlock reply = rawConnect(a.ctl.listeningPort(), offered, raw);
             EXPECT_EQ(Header::Value(reply, "Protocol"), answered);
             EXPECT_TRUE(Header::IsAccepted(reply));
+            const SecureUpgrade::Peer who{answered.toInt(), QStringLiteral("Aki"), QStringLiteral("127.0.0.1"), "Raw",
+                                          Header::Value(reply, "Name")};
+            if (kept >= 2) {
+                EXPECT_TRUE(SecureUpgrade::Run(raw, TlsRole::Client, rawTls.get(), rawPins, kWaitMs, who).encrypted);
+            }
             QTRY_VERIFY_WITH_TIMEOUT(a.ctl.hasServerSession(), kWaitMs);
             EXPECT_EQ(a.ctl.protocolNumber(), kept);
         }

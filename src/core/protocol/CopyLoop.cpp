@@ -54,8 +54,8 @@ ReadStatus readInto(TcpConnection& c, QByteArray& chunk, qint64 n, int timeoutMs
     const qsizetype have = chunk.size();
     if (c.bufferedBytes() == 0 && c.isOpen()) {
         chunk.resize(qsizetype(n));  // within the capacity reserved for a chunk
-        const ssize_t r = ::recv(c.fd(), chunk.data() + have, size_t(n - have), MSG_DONTWAIT);
-        chunk.resize(have + (r > 0 ? qsizetype(r) : 0));
+        const qint64 r = c.takeReady(chunk.data() + have, n - have);
+        chunk.resize(have + qsizetype(r));
         if (r > 0)
             return ReadStatus::Ok;
     }

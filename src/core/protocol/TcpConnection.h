@@ -59,6 +59,11 @@ public:
     // Up to maxBytes (buffered bytes first, then one recv); waits at most
     // timeoutMs for the first byte. Appends to out.
     ReadStatus readSome(QByteArray& out, qint64 maxBytes, int timeoutMs);
+    // Bytes the socket (or TLS) has ready now, straight into `data`, when
+    // nothing is buffered: no wait, no copy through the input buffer. 0 when
+    // none are ready or bytes are buffered (readSome then takes over, and
+    // notices a close).
+    qint64 takeReady(char* data, qint64 size);
     // Number of bytes already received and not yet taken.
     qint64 bufferedBytes() const;
 

@@ -1,4 +1,4 @@
-// TcpConnection's TLS half: the switch and the encrypted reads and writes.
+// TcpConnection's TLS half (the switch, encrypted reads and writes) and the direct take.
 #include "core/protocol/TcpConnection.h"
 
 #include "core/protocol/SocketDeadline.h"
@@ -55,6 +55,19 @@ ReadStatus TcpConnection::peekFirstByte(char& byte, int timeoutMs)
         open_ = false;
         return ReadStatus::Closed;
     }
+}
+
+qint64 TcpConnection::takeReady(char* data, qint64 size)
+{
+    const int fd = fd_;
+    if (bufferedBytes() > 0 || fd < 0 || shut_ || eof_ || size <= 0)
+        return 0;
+    if (tls_) {
+        std::size_t got = 0;
+        return tls_->read(data, std::size_t(size), got) == TlsStream::Io::Ok ? qint64(got) : 0;
+    }
+    const ssize_t r = ::recv(fd, data, size_t(size), MSG_DONTWAIT);
+    return r > 0 ? qint64(r) : 0;
 }
 
 ReadStatus TcpConnection::fillTls(int timeoutMs)
