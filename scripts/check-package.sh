@@ -71,7 +71,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Description)" ] || fail "no Description"
 depends=$(field Depends)
 # The Qt libraries come from dpkg-shlibdeps; the SVG one is added by hand.
-for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6svg6; do
+for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6svg6 libssl3; do
     grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 root="$tmp/root"
