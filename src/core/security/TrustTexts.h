@@ -49,6 +49,14 @@ public:
     {
         return QStringLiteral("暗号化後の確認で接続の内容が一致しないため切断しました");
     }
+    static QString ConfirmIncomplete()
+    {
+        return QStringLiteral("相手が暗号化後の確認を終えなかったため切断しました（相手がこちらの鍵を受け入れなかった可能性があります）");
+    }
+    static QString PeerRefusedOurKey()
+    {
+        return QStringLiteral("相手がこちらの鍵を受け入れなかったため切断しました（相手の画面の警告を確かめてください）");
+    }
 
     // ---- transfer connections of an encrypted session
     static QString TransferKeyRefused(const QString& address)

@@ -25,9 +25,10 @@ struct SecureOutcome {
 // Right after an accepted Connect: between two of our own (protocol 2) the
 // connection turns TLS (the listening side is the server), the Connect
 // values are confirmed inside it together with the values of the
-// verification code, and the peer's key is judged against the pins. With
-// an original peer nothing is sent; only the pins are asked (a peer once
-// encrypted must not come back in plaintext).
+// verification code, each side judges the other's key against its pins,
+// and the listening side says its verdict last, so both begin the session
+// or neither does. With an original peer nothing is sent; only the pins
+// are asked (a peer once encrypted must not come back in plaintext).
 class SecureUpgrade {
 public:
     struct Peer {
@@ -42,10 +43,10 @@ public:
                              const Peer& peer);
 
 private:
-    // The Confirm/Reveal exchange inside TLS; fills the code. False with
-    // nothing more to say when a value differs or the peer falls silent.
-    static bool Confirm(TcpConnection& c, TlsRole role, const TlsContext& tls, int timeoutMs, const Peer& peer,
-                        QString& code);
+    static void RunClient(TcpConnection& c, const TlsContext& tls, PeerPins& pins, int timeoutMs, const Peer& peer,
+                          SecureOutcome& out);
+    static void RunServer(TcpConnection& c, const TlsContext& tls, PeerPins& pins, int timeoutMs, const Peer& peer,
+                          SecureOutcome& out);
 };
 
 } // namespace corvid
