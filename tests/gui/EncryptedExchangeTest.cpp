@@ -97,6 +97,7 @@ TEST(EncryptedExchange, OnTheWireOnlyTheConnectExchangeIsReadableAndBothSidesSho
     const QString code = p.a.form->session().verificationCode();
     EXPECT_FALSE(code.isEmpty());
     EXPECT_EQ(p.b.form->session().verificationCode(), code);
+    ASSERT_TRUE(p.a.form->session().identity() && p.b.form->session().identity());
     const QByteArray akiKey = p.a.form->session().identity()->fingerprint();
     const QByteArray benKey = p.b.form->session().identity()->fingerprint();
     ASSERT_NE(akiKey, benKey);
