@@ -155,8 +155,8 @@ TEST(KeyTrust, ATransferConnectionOverTlsMustShowTheEncryptedPartnersKey)
 {
     const IgnoreSigPipe pipe;
     const HostileKeys stranger;
+    ServedCalls dispatch;  // outlives the listener's threads
     ServerSide a;
-    ServedCalls dispatch;
     a.ctl.setDispatch(&dispatch);
     a.ctl.setTlsTimeoutMs(kTlsMs);
     const HeaderBlock listRequest{"Command=Recv", "UserAgent=CRV2/", "ContentType=FileList", ""};
@@ -195,5 +195,4 @@ TEST(KeyTrust, ATransferConnectionOverTlsMustShowTheEncryptedPartnersKey)
     TcpConnection partners;
     asks(*b.ctl.tlsContext(), partners);
     EXPECT_TRUE(waitFor([&] { return dispatch.served == 1; }, kWaitMs)) << "the partner's key";
-    a.ctl.shutdown();  // before the dispatch goes
 }

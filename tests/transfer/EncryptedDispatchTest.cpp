@@ -3,8 +3,7 @@
 // address is refused, told once per connection, and nothing is answered
 // or written; the same conversations over TLS with the partner's key are served.
 #include "TransferTestSupport.h"
-#include "session/SessionSide.h"
-#include "support/WaitFor.h"
+#include "session/HostileTlsPeers.h"
 
 #include "core/protocol/FileListExchange.h"
 #include "core/protocol/ProtocolLevel.h"
@@ -20,7 +19,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <future>
 
 using namespace corvid;
@@ -85,47 +83,44 @@ template <typename F> auto asPeer(F fn)
 
 TEST(EncryptedDispatch, PlaintextFromThePartnersAddressIsRefusedAndItsKeyIsServed)
 {
-    // OpenSSL writes its alerts with write(); the program ignores SIGPIPE.
-    const auto oldPipe = std::signal(SIGPIPE, SIG_IGN);
-    {
-        EncryptedListener l;
-        ASSERT_FALSE(l.link.partnerKey().isEmpty());
-        writeFile(l.sendDir.filePath("report.txt"), pattern(1000));
-        l.center->sendQueue().Append(QStringLiteral("report.txt"), QStringLiteral("1,000"), l.sendDir.path() + "/",
-                                     RowState::Waiting);
-        const QByteArray picture = pattern(70000);
-        const RowRef row = l.center->receiveQueue().Append(QStringLiteral("pic.png"),
-                                                           Conversions::FormatThousands(picture.size()),
-                                                           l.settings.RecvDir, RowState::Waiting);
-        l.center->receiveQueue().RunButton()->SetPressed(true);
-        QTemporaryDir from;
-        writeFile(from.filePath(QStringLiteral("pic.png")), picture);
-        const auto push = [&](TcpConnection c) {
-            TransferQueue queue(QueueKind::Send);
-            queue.RunButton()->SetPressed(true);
-            const RowRef own = queue.Append(QStringLiteral("pic.png"), Conversions::FormatThousands(picture.size()),
-                                            from.path() + "/", RowState::Transferring);
-            auto rec = queue.MakeRecord(own);
-            rec->Protocol = ProtocolLevel::kOwn;  // as the partner's own push
-            return TransferEngine::PushFile(c, QByteArray(kToken), *rec, 65536).ok();
-        };
-        const auto fetchList = [&](TcpConnection c) {
-            QList<QByteArray> lines;
-            return FileListExchange::FetchFileList(c, QByteArray(kToken), lines) && lines.size() == 1;
-        };
+    // Destroyed last: the listener's threads are joined while SIGPIPE is ignored.
+    const IgnoreSigPipe pipe;
+    EncryptedListener l;
+    ASSERT_FALSE(l.link.partnerKey().isEmpty());
+    writeFile(l.sendDir.filePath("report.txt"), pattern(1000));
+    l.center->sendQueue().Append(QStringLiteral("report.txt"), QStringLiteral("1,000"), l.sendDir.path() + "/",
+                                 RowState::Waiting);
+    const QByteArray picture = pattern(70000);
+    const RowRef row = l.center->receiveQueue().Append(QStringLiteral("pic.png"),
+                                                       Conversions::FormatThousands(picture.size()),
+                                                       l.settings.RecvDir, RowState::Waiting);
+    l.center->receiveQueue().RunButton()->SetPressed(true);
+    QTemporaryDir from;
+    writeFile(from.filePath(QStringLiteral("pic.png")), picture);
+    const auto push = [&](TcpConnection c) {
+        TransferQueue queue(QueueKind::Send);
+        queue.RunButton()->SetPressed(true);
+        const RowRef own = queue.Append(QStringLiteral("pic.png"), Conversions::FormatThousands(picture.size()),
+                                        from.path() + "/", RowState::Transferring);
+        auto rec = queue.MakeRecord(own);
+        rec->Protocol = ProtocolLevel::kOwn;  // as the partner's own push
+        return TransferEngine::PushFile(c, QByteArray(kToken), *rec, 65536).ok();
+    };
+    const auto fetchList = [&](TcpConnection c) {
+        QList<QByteArray> lines;
+        return FileListExchange::FetchFileList(c, QByteArray(kToken), lines) && lines.size() == 1;
+    };
 
-        EXPECT_FALSE(asPeer([&] { return fetchList(l.open(false)); }));
-        EXPECT_FALSE(asPeer([&] { return push(l.open(false)); }));
-        EXPECT_EQ(l.a.log.count(TrustTexts::TransferPlainRefused(QStringLiteral("127.0.0.1"))), 2);
-        EXPECT_TRUE(QDir(l.recvDir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-        EXPECT_EQ(row->State(), RowState::Waiting);
-        EXPECT_TRUE(l.a.ctl.hasServerSession());
+    EXPECT_FALSE(asPeer([&] { return fetchList(l.open(false)); }));
+    EXPECT_FALSE(asPeer([&] { return push(l.open(false)); }));
+    EXPECT_EQ(l.a.log.count(TrustTexts::TransferPlainRefused(QStringLiteral("127.0.0.1"))), 2);
+    EXPECT_TRUE(QDir(l.recvDir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_EQ(row->State(), RowState::Waiting);
+    EXPECT_TRUE(l.a.ctl.hasServerSession());
 
-        EXPECT_TRUE(asPeer([&] { return fetchList(l.open(true)); }));
-        EXPECT_TRUE(asPeer([&] { return push(l.open(true)); }));
-        EXPECT_TRUE(waitFor([&] { return row->State() == RowState::Done; }, kWaitMs));
-        EXPECT_EQ(readFile(l.recvDir.filePath(QStringLiteral("pic.png"))), picture);
-        EXPECT_EQ(l.a.log.count(TrustTexts::TransferPlainRefused(QStringLiteral("127.0.0.1"))), 2);
-    }
-    std::signal(SIGPIPE, oldPipe);
+    EXPECT_TRUE(asPeer([&] { return fetchList(l.open(true)); }));
+    EXPECT_TRUE(asPeer([&] { return push(l.open(true)); }));
+    EXPECT_TRUE(waitFor([&] { return row->State() == RowState::Done; }, kWaitMs));
+    EXPECT_EQ(readFile(l.recvDir.filePath(QStringLiteral("pic.png"))), picture);
+    EXPECT_EQ(l.a.log.count(TrustTexts::TransferPlainRefused(QStringLiteral("127.0.0.1"))), 2);
 }
