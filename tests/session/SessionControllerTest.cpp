@@ -1,3 +1,4 @@
+#include "HostileTlsPeers.h"
 #include "SessionSide.h"
 
 #include "core/protocol/Commands.h"
@@ -5,6 +6,7 @@
 #include "core/protocol/TcpListener.h"
 #include "core/protocol/Transport.h"
 #include "core/security/PeerPins.h"
+#include "core/security/TrustTexts.h"
 #include "core/session/ConnectionServer.h"
 #include "core/session/SecureUpgrade.h"
 #include "core/session/SessionController.h"
@@ -23,23 +25,13 @@
 
 using namespace corvid;
 using corvid::test::FakeLog;
+using corvid::test::rawConnect;
 using corvid::test::ServerSide;
 using corvid::test::Side;
 
 namespace {
 
 constexpr int kWaitMs = 5000;
-
-// Sends a raw Connect block and returns the reply.
-HeaderBlock rawConnect(quint16 port, const QByteArray& protocolValue, TcpConnection& c)
-{
-    EXPECT_TRUE(c.connectTo(QStringLiteral("127.0.0.1"), port, 2000));
-    HeaderBlock b{"Command=Connect", "Protocol=" + protocolValue, "UserAgent=CRV2/", "Name=Raw", ""};
-    EXPECT_TRUE(Transport::WriteHeader(c, b));
-    HeaderBlock reply;
-    Commands::ReadCommand(c, reply, 3000);
-    return reply;
-}
 
 // Echoes every line; a line counts as the greeting.
 class EchoHandler : public ConnectionServer::Handler {
@@ -301,6 +293,12 @@ TEST(SessionController, ClientOffersTwoAndTakesTheAnswersNumber)
     EXPECT_EQ(offered, (HeaderBlock{"Command=Connect", "Protocol=2", "UserAgent=CRV2/", "Name=Ben", ""}));
     EXPECT_EQ(b.ctl.protocolNumber(), 1);
     EXPECT_TRUE(b.log.contains(SessionTexts::OriginalPeer()));
+    EXPECT_TRUE(b.log.contains(TrustTexts::NotEncrypted()));
+    // After the Connect exchange the original peer reads today's plaintext.
+    const QString text = QStringLiteral("平文のまま");
+    ASSERT_TRUE(b.ctl.SendChatMessage(text));
+    const QByteArray chat = corvid::test::chatWire(text);
+    EXPECT_EQ(corvid::test::readExactly(held, chat.size(), kWaitMs), chat);
     b.ctl.disconnectClient();
     held.shutdown();
 
@@ -312,6 +310,8 @@ TEST(SessionController, ClientOffersTwoAndTakesTheAnswersNumber)
     QTRY_VERIFY_WITH_TIMEOUT(original.ctl.hasServerSession(), kWaitMs);
     EXPECT_EQ(original.ctl.protocolNumber(), 1);
     EXPECT_TRUE(c.log.contains(SessionTexts::OriginalPeer()));
+    EXPECT_TRUE(c.log.contains(TrustTexts::NotEncrypted()));
+    EXPECT_TRUE(corvid::test::waitFor([&] { return original.log.contains(TrustTexts::NotEncrypted()); }, kWaitMs));
     QTRY_VERIFY_WITH_TIMEOUT(original.log.contains(SessionTexts::OriginalPeer()), kWaitMs);
 }
 
