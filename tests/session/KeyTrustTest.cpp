@@ -97,11 +97,12 @@ TEST(KeyTrust, AChangedKeyEndsTheConnectionUntilTheUserAcceptsIt)
         EXPECT_EQ(judge.log.count(SessionTexts::Connected()), 1);
         EXPECT_FALSE(judge.ctl.hasSessionConnection());
         EXPECT_EQ(fileBytes(judgeFile), pinsBefore);
-        if (!listenerJudges) {
-            EXPECT_EQ(outcome, Outcome::Refused);
-        } else if (outcome == Outcome::Connected) {
-            ASSERT_TRUE(p.part());
-        }
+        // Neither side begins: the refused one reads that its key was not taken.
+        EXPECT_EQ(outcome, Outcome::Refused);
+        Side& other = listenerJudges ? p.b : static_cast<Side&>(p.a);
+        const QString why = listenerJudges ? TrustTexts::PeerRefusedOurKey() : TrustTexts::ConfirmIncomplete();
+        EXPECT_TRUE(waitFor([&] { return other.log.contains(why); }, kWaitMs)) << other.log.lines().join(u'|').toStdString();
+        EXPECT_EQ(other.log.count(SessionTexts::Connected()), 1);
 
         // The user checked the new key: the next connect is verified.
         judge.ctl.acceptPeerKey(name, kHost, offered);

@@ -66,7 +66,7 @@ TEST(SecureSession, TheListenerEndsEachBadUpgradeWithinItsLimitAndGoesOn)
         {"stalls before its ClientHello", {}, nullptr, tlsFailed(Failure::Timeout)},
         {"stalls inside the handshake", {}, [&](TcpConnection& c) { sendClientHelloOnly(c, *keys.honestTls); },
          tlsFailed(Failure::Timeout)},
-        {"stalls after the handshake", {}, handshakesWith(keys.honestTls), TrustTexts::ConfirmMismatch()},
+        {"stalls after the handshake", {}, handshakesWith(keys.honestTls), TrustTexts::ConfirmIncomplete()},
         {"sends text instead of a ClientHello", {}, writes("HELO corvid\r\n\r\n"), tlsFailed(Failure::NotTls)},
         {"sends a broken TLS record", {}, writes(QByteArray("\x16\x03\x01\x00\x04junk", 9)),
          tlsFailed(Failure::NotTls)},
@@ -78,7 +78,7 @@ TEST(SecureSession, TheListenerEndsEachBadUpgradeWithinItsLimitAndGoesOn)
              c.startTls(*keys.honestTls, TlsRole::Client, kWaitMs);
              ::send(c.fd(), chat.constData(), size_t(chat.size()), MSG_NOSIGNAL);
          },
-         TrustTexts::ConfirmMismatch()},
+         TrustTexts::ConfirmIncomplete()},
         {"presents no certificate", {}, handshakesWith(keys.noCertTls), tlsFailed(Failure::NoCertificate)},
         {"presents an expired certificate", {}, handshakesWith(keys.expiredTls),
          tlsFailed(Failure::BadCertificate, CertProblem::Expired)},

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstring>
@@ -37,6 +38,37 @@ int waitFor(int fd, short events, Clock::time_point end)
     }
 }
 
+// OpenSSL's socket BIO writes with write(), which raises SIGPIPE when the
+// peer has gone; ours never does. The rest is the socket BIO's own.
+int sendNoSignal(BIO* b, const char* data, int size)
+{
+    int fd = -1;
+    BIO_get_fd(b, &fd);
+    BIO_clear_retry_flags(b);
+    const ssize_t n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_write(b);
+    return int(n);
+}
+
+const BIO_METHOD* socketMethod()
+{
+    static const BIO_METHOD* const method = [] {
+        const BIO_METHOD* plain = BIO_s_socket();
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "corvid socket");
+        if (!m)
+            return plain;
+        BIO_meth_set_write(m, sendNoSignal);
+        BIO_meth_set_read(m, BIO_meth_get_read(plain));
+        BIO_meth_set_puts(m, BIO_meth_get_puts(plain));
+        BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(plain));
+        BIO_meth_set_create(m, BIO_meth_get_create(plain));
+        BIO_meth_set_destroy(m, BIO_meth_get_destroy(plain));
+        return static_cast<const BIO_METHOD*>(m);
+    }();
+    return method;
+}
+
 } // namespace
 
 TlsStream::TlsStream(SslPtr ssl, QByteArray peerFingerprint)
@@ -51,11 +83,14 @@ TlsStream::Result TlsStream::Handshake(int fd, const TlsContext& ctx, TlsRole ro
     Result out;
     const int flags = ::fcntl(fd, F_GETFL);
     SslPtr ssl(SSL_new(ctx.get()));
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0 || !ssl || SSL_set_fd(ssl.get(), fd) != 1) {
+    BIO* bio = nullptr;
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0 || !ssl || !(bio = BIO_new(socketMethod()))) {
         out.failure = Failure::Closed;
         ERR_clear_error();
         return out;
     }
+    BIO_set_fd(bio, fd, BIO_NOCLOSE);
+    SSL_set_bio(ssl.get(), bio, bio);  // the SSL owns it from here
     if (role == TlsRole::Server)
         SSL_set_accept_state(ssl.get());
     else
