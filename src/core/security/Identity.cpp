@@ -122,7 +122,7 @@ Identity::Loaded Identity::LoadOrCreate(const QString& path)
         } else {
             out.error = file.errorString();
         }
-        const QString aside = path + QStringLiteral(".broken");
+        const QString aside = BrokenPath(path);
         QFile::remove(aside);
         if (!QFile::rename(path, aside)) {
             out.origin = Origin::Failed;

@@ -36,6 +36,8 @@ public:
     static Loaded LoadOrCreate(const QString& path);
     // A new identity written over the file (the "new identity" command).
     static Loaded Renew(const QString& path);
+    // Where LoadOrCreate sets an unreadable file aside.
+    static QString BrokenPath(const QString& path) { return path + QStringLiteral(".broken"); }
     // PEM of the key and the certificate.
     QByteArray toPem() const;
     static std::shared_ptr<const Identity> FromPem(const QByteArray& pem, QString* error = nullptr);

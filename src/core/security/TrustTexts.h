@@ -125,6 +125,18 @@ public:
     static QString AcceptNewKey() { return QStringLiteral("新しい鍵を受け入れる"); }
     static QString KeepOldKey() { return QStringLiteral("受け入れない"); }
 
+    // ---- the main window's key controls
+    static QString PinsUnreadable(const QString& error)
+    {
+        return QStringLiteral("登録済みの鍵のファイルが読めません（%1）。これまでの相手も初めての相手として扱われます。"
+                              "ファイルは書き換えません")
+            .arg(error);
+    }
+    static QString IdentityRenewFailed(const QString& error)
+    {
+        return QStringLiteral("新しい鍵を作成できません（%1）。これまでの鍵を使い続けます").arg(error);
+    }
+
 private:
     static QString Reason(TlsStream::Failure f, CertProblem p)
     {

@@ -1,11 +1,17 @@
 #include "gui/about/TForm3.h"
 
+#include "core/security/Fingerprint.h"
+#include "core/security/TrustTexts.h"
 #include "core/settings/AppSettings.h"
 #include "core/settings/VersionReader.h"
 #include "gui/session/ChatLogView.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -63,6 +69,31 @@ TForm3::TForm3(const QString& makerUrl, QWidget* parent)
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
 
+    auto* fingerprintCaption = new QLabel(TrustTexts::FingerprintCaption(), this);
+    fingerprintCaption->setObjectName(QStringLiteral("FingerprintCaption"));
+    fingerprintCaption->setContentsMargins(0, 6, 0, 0);
+    // Fixed pitch, so that the groups of both lines stand in columns.
+    FingerprintLabel = new QLabel(this);
+    FingerprintLabel->setObjectName(QStringLiteral("FingerprintLabel"));
+    FingerprintLabel->setTextFormat(Qt::PlainText);
+    FingerprintLabel->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    FingerprintLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    CopyFingerprintButton = new QPushButton(TrustTexts::CopyFingerprint(), this);
+    CopyFingerprintButton->setObjectName(QStringLiteral("CopyFingerprint"));
+    CopyFingerprintButton->setAutoDefault(false);
+    connect(CopyFingerprintButton, &QPushButton::clicked, this, &TForm3::CopyFingerprintClick);
+    CopyInvitationButton = new QPushButton(TrustTexts::CopyInvitation(), this);
+    CopyInvitationButton->setObjectName(QStringLiteral("CopyInvitation"));
+    CopyInvitationButton->setAutoDefault(false);
+    connect(CopyInvitationButton, &QPushButton::clicked, this, &TForm3::invitationWanted);
+    auto* copyButtons = new QHBoxLayout;
+    copyButtons->addWidget(CopyFingerprintButton);
+    copyButtons->addWidget(CopyInvitationButton);
+    copyButtons->addStretch(1);
+    // Room for any key: the widest one sets the label's size.
+    setFingerprint(QByteArray(Fingerprint::kBytes, '\xff'));
+    FingerprintLabel->setMinimumSize(FingerprintLabel->sizeHint());
+
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(8, 6, 8, 6);
     grid->setVerticalSpacing(2);
@@ -76,9 +107,33 @@ TForm3::TForm3(const QString& makerUrl, QWidget* parent)
     auto* settingsCaption = new QLabel(QStringLiteral("Settings"), this);
     grid->addWidget(settingsCaption, 3, 1);
     grid->addWidget(SettingsLabel, 3, 2, 1, 2);
+    grid->addWidget(fingerprintCaption, 4, 1, 1, 3);
+    grid->addWidget(FingerprintLabel, 5, 1, 1, 3);
+    grid->addLayout(copyButtons, 6, 1, 1, 3);
     grid->setColumnStretch(2, 1);
-    setFixedSize(kWidth, kHeight);
+    setFingerprint({});
     setSettingsFile(AppSettings::defaultFilePath());
+    // Not resizable; its size is what the key's lines need in this font,
+    // taken once the style has been applied.
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TForm3::setFingerprint(const QByteArray& fp)
+{
+    fingerprint_ = fp;
+    // Two lines of eight groups: short enough to read aloud line by line.
+    const QStringList groups = Fingerprint::Grouped(fp).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString first = groups.mid(0, kGroupsPerLine).join(QLatin1Char(' '));
+    const QString second = groups.mid(kGroupsPerLine).join(QLatin1Char(' '));
+    FingerprintLabel->setText(groups.isEmpty() ? QString() : first + QLatin1Char('\n') + second);
+    CopyFingerprintButton->setEnabled(!fp.isEmpty());
+    CopyInvitationButton->setEnabled(!fp.isEmpty());
+}
+
+void TForm3::CopyFingerprintClick()
+{
+    if (!fingerprint_.isEmpty())
+        QGuiApplication::clipboard()->setText(Fingerprint::Grouped(fingerprint_));
 }
 
 void TForm3::setSettingsFile(const QString& path)

@@ -1,5 +1,6 @@
 #include "gui/session/MainWindowLayout.h"
 
+#include "core/security/TrustTexts.h"
 #include "gui/session/ChatLogView.h"
 
 #include <QAction>
@@ -144,12 +145,17 @@ void MainWindowLayout::buildMenus(QMainWindow* window)
     WANIPW1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     LANIPL1 = tools->addAction(QStringLiteral("LAN側IPをコピー(&L)"));
     LANIPL1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    InviteI1 = tools->addAction(TrustTexts::CopyInvitation());
+    InviteI1->setObjectName(QStringLiteral("InviteI1"));
+    InviteI1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     tools->addSeparator();
+    NewKeyK1 = tools->addAction(TrustTexts::NewIdentityMenu());
+    NewKeyK1->setObjectName(QStringLiteral("NewKeyK1"));
     O1 = tools->addAction(QStringLiteral("オプション(&O)"));
     btTools->setMenu(tools);
     btTools->setPopupMode(QToolButton::InstantPopup);
     // The short cuts work anywhere in the window, also with the menu closed.
-    for (QAction* a : {WANIPW1, LANIPL1}) {
+    for (QAction* a : {WANIPW1, LANIPL1, InviteI1}) {
         a->setShortcutContext(Qt::WindowShortcut);
         window->addAction(a);
     }

@@ -47,6 +47,8 @@ struct MainWindowLayout {
     // Tools menu (its short cuts work anywhere in the window) and info menu
     QAction* WANIPW1 = nullptr;
     QAction* LANIPL1 = nullptr;
+    QAction* InviteI1 = nullptr;  // the invitation line
+    QAction* NewKeyK1 = nullptr;  // a new key for this installation
     QAction* O1 = nullptr;
     QAction* Help1 = nullptr;
     QAction* About1 = nullptr;

@@ -9,6 +9,7 @@
 #include "core/transfer/TransferSide.h"
 #include "gui/session/ChatLogView.h"
 #include "gui/session/ConnectionControls.h"
+#include "gui/session/TrustControls.h"
 #include "gui/transfer/FileDrops.h"
 #include "gui/transfer/TForm2.h"
 #include "gui/settings/TForm4.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +71,9 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     WB->setLog(log_.get());
     const MainWindowLayout& ui = *this;
     controls_ = std::make_unique<ConnectionControls>(ui, this, *session_, *netEnv_, *log_);
+    // The key and the pins are kept beside the settings file.
+    trust_ = std::make_unique<TrustControls>(ui, this, *session_, *netEnv_, *controls_, *log_,
+                                             QFileInfo(settingsPath_).absolutePath() + QLatin1Char('/'));
     connectControls();
 
     connect(session_.get(), &SessionController::titleChanged, this, &TForm1::setTitle);
@@ -89,6 +94,9 @@ TForm1::TForm1(const QString& settingsPath, const NetEnvConfig& netEnv, QWidget*
     controls_->UpdateConnectionControls();
     about_ = new TForm3(netEnv.makerUrl, this);
     about_->setSettingsFile(settingsPath_);
+    about_->setFingerprint(trust_->fingerprint());
+    connect(trust_.get(), &TrustControls::identityChanged, about_, &TForm3::setFingerprint);
+    connect(about_, &TForm3::invitationWanted, trust_.get(), &TrustControls::InviteI1Click);
 
     notify_ = std::make_unique<WindowNotifications>(settings_, *handOver_, this, reInput, *log_);
     options_ = new TForm4(settings_, settingsPath_, this);
@@ -276,6 +284,7 @@ void TForm1::FormCreate()
 
     log_->setUserName(s.UserName);
     applyLogAppearance();
+    trust_->FormCreate();
 }
 
 void TForm1::applyLogAppearance()

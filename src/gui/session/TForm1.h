@@ -18,6 +18,7 @@ class TForm2;
 class TransferCenter;
 class TransferSide;
 class TForm4;
+class TrustControls;
 class WindowNotifications;
 
 // The main window: connection controls, chat log and input box. It forwards
@@ -64,6 +65,8 @@ public:
     QString wanAddress() const { return netEnv_->wanAddress(); }
     NetEnvControl& netEnv() { return *netEnv_; }
     TForm3* aboutBox() const { return about_; }
+    // This installation's key, the pins, invitations and the new-key command.
+    TrustControls& trust() { return *trust_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<SessionController> session_;
     std::unique_ptr<WindowNotifications> notify_;  // reads settings_, listens to log_
     std::unique_ptr<ConnectionControls> controls_;  // goes before the session it drives
+    std::unique_ptr<TrustControls> trust_;          // likewise
     TForm4* options_ = nullptr;
     QString appTitle_ = QStringLiteral("Corvid");
     bool shown_ = false;
