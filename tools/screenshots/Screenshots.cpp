@@ -6,6 +6,7 @@
 #include "core/settings/IniFile.h"
 #include "core/transfer/TransferCenter.h"
 #include "core/transfer/TransferQueue.h"
+#include "gui/about/TForm3.h"
 #include "gui/session/TForm1.h"
 #include "gui/transfer/TForm2.h"
 #include "support/WaitFor.h"
@@ -156,5 +157,8 @@ int main(int argc, char** argv)
     }
     bool ok = save(*aki.form, out + QStringLiteral("/main-window.png"));
     ok = save(aki.win(), out + QStringLiteral("/transfer-window.png")) && ok;
+    // The about box with this installation's key.
+    aki.form->About1Click();
+    ok = save(*aki.form->aboutBox(), out + QStringLiteral("/about-box.png")) && ok;
     return ok ? 0 : 1;
 }
