@@ -81,6 +81,9 @@ std::shared_ptr<const TlsContext> TlsContext::Make(std::shared_ptr<const Identit
     SSL_CTX_set_session_cache_mode(ctx.get(), SSL_SESS_CACHE_OFF);
     SSL_CTX_set_options(ctx.get(), SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Several records per recv(): a file's data costs fewer system calls.
+    SSL_CTX_set_read_ahead(ctx.get(), 1);
+    SSL_CTX_set_default_read_buffer_len(ctx.get(), 64 * 1024);
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, verifyPeer);
     return std::make_shared<const TlsContext>(std::move(ctx), std::move(identity));
 }
