@@ -132,6 +132,10 @@ public:
                               "ファイルは書き換えません")
             .arg(error);
     }
+    static QString PinUnsaved(const QString& error)
+    {
+        return QStringLiteral("登録した鍵をファイルに保存できません（%1）。終了するまでは有効です").arg(error);
+    }
     static QString IdentityRenewFailed(const QString& error)
     {
         return QStringLiteral("新しい鍵を作成できません（%1）。これまでの鍵を使い続けます").arg(error);

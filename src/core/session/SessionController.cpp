@@ -49,8 +49,11 @@ QByteArray SessionController::partnerKey() const
 
 void SessionController::acceptPeerKey(const QString& name, const QString& address, const QByteArray& key)
 {
-    state_.pins()->pin(name, address, key);
+    const auto pins = state_.pins();
+    const bool saved = pins->pin(name, address, key);
     log_.AddLogLine(TrustTexts::KeyAccepted(name, address, key), LineSys);
+    if (!saved)
+        log_.AddLogLine(TrustTexts::PinUnsaved(pins->lastError()), LineSys);
 }
 
 SessionController::~SessionController()

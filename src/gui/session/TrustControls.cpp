@@ -147,8 +147,11 @@ void TrustControls::edIPChange(const QString& text)
     edIP->setText(invitation->host);
     edPort->setText(QString::number(invitation->port));
     // Even the first connect to this address is held to the invited key.
-    session_.peerPins()->expect(invitation->host, invitation->fingerprint);
+    const auto pins = session_.peerPins();
+    const bool saved = pins->expect(invitation->host, invitation->fingerprint);
     log_.AddLogLine(TrustTexts::InvitationRead(invitation->host, invitation->port), LineSys);
+    if (!saved)
+        log_.AddLogLine(TrustTexts::PinUnsaved(pins->lastError()), LineSys);
 }
 
 void TrustControls::PeerKeyRefused(const QString& name, const QString& address, const QByteArray& pinned,
