@@ -24,6 +24,8 @@
 // target is missed, 2 when a run could not be set up.
 #include "exchange/FileTree.h"
 #include "exchange/Harness.h"
+#include "exchange/RunSupport.h"
+#include "exchange/Targets.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -42,34 +44,16 @@ namespace {
 constexpr qint64 kMiB = qint64(1) << 20;
 constexpr qint64 kGiB = qint64(1) << 30;
 
-std::vector<std::string> summary;
+Targets targets;
 
-// One target: the figure, its yardstick and their ratio (NAN: none), and
-// whether it was met. Printed at once and again in the summary.
 bool target(const std::string& name, const QString& figure, const QString& yardstick, double ratio, bool met)
 {
-    const QString ratioText = std::isnan(ratio) ? QStringLiteral("-") : QString::number(ratio, 'f', 3);
-    const QString line = QStringLiteral("%1: %2 | yardstick %3 | ratio %4 | %5")
-                             .arg(QString::fromStdString(name), figure, yardstick, ratioText,
-                                  met ? QStringLiteral("PASS") : QStringLiteral("MISS"));
-    std::printf("  %s\n", line.toUtf8().constData());
-    summary.push_back(line.toStdString());
-    return met;
+    return targets.check(QString::fromStdString(name), figure, yardstick, ratio, met);
 }
 
 QString mb(double bytesPerSecond)
 {
-    return QString::number(bytesPerSecond / 1e6, 'f', 1) + QStringLiteral(" MB/s");
-}
-
-bool enoughRoom(const QString& base, qint64 need)
-{
-    const qint64 free = freeBytes(base);
-    std::printf("disk: %.2f GiB free, %.2f GiB needed\n", double(free) / double(kGiB), double(need) / double(kGiB));
-    if (free >= need)
-        return true;
-    std::printf("not enough room on the disk for this run\n");
-    return false;
+    return megabytesPerSecond(bytesPerSecond);
 }
 
 // The session's protocol number as the given instance sees it.
@@ -78,19 +62,6 @@ bool protocolTarget(const std::string& where, Instance& i)
     int n = -1;
     std::sscanf(i.command("protocol").c_str(), "ok %d", &n);
     return target(where + ": session's protocol number", QString::number(n), QStringLiteral("2"), NAN, n == 2);
-}
-
-qint64 chunkOf(Instance& i)
-{
-    long long n = 0;
-    std::sscanf(i.command("chunk").c_str(), "ok %lld", &n);
-    return n > 0 ? n : 65536;
-}
-
-// ms to wait for a reception of `size` bytes: a minute, and 10 MB/s.
-int receiveTimeout(qint64 size)
-{
-    return int(std::min<qint64>(60000 + size / 10000, 3600000));
 }
 
 // ---- big: one file pulled and pushed against a plain copy ----
@@ -380,9 +351,7 @@ int main(int argc, char** argv)
     }
     if (all || mode == QLatin1String("kill"))
         run([&] { return killMode(base, all ? 10 : int(arg(2, 10)), (all ? 5120 : arg(3, 5120)) * kMiB); });
-    std::printf("\nsummary\n");
-    for (const std::string& line : summary)
-        std::printf("  %s\n", line.c_str());
+    targets.printSummary();
     std::printf("%s\n", rc == 0 ? "all targets met" : rc == 1 ? "TARGET MISSED" : "RUN FAILED");
     return rc;
 }

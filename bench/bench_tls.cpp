@@ -24,6 +24,7 @@
 // Temporary data goes under <executable's folder>/tlstmp and is removed at
 // the end. Exits 1 when a target is missed, 2 when a run could not be set up.
 #include "exchange/Harness.h"
+#include "exchange/RunSupport.h"
 #include "exchange/Targets.h"
 #include "exchange/TlsCopy.h"
 
@@ -53,33 +54,10 @@ QString mb(double bytesPerSecond)
     return megabytesPerSecond(bytesPerSecond);
 }
 
-bool enoughRoom(const QString& base, qint64 need)
-{
-    const qint64 free = freeBytes(base);
-    std::printf("disk: %.2f GiB free, %.2f GiB needed\n", double(free) / double(kGiB), double(need) / double(kGiB));
-    if (free >= need)
-        return true;
-    std::printf("not enough room on the disk for this run\n");
-    return false;
-}
-
-qint64 chunkOf(Instance& i)
-{
-    long long n = 0;
-    std::sscanf(i.command("chunk").c_str(), "ok %lld", &n);
-    return n > 0 ? n : 65536;
-}
-
 // The copies write as the program does, within 64 KiB..1 MiB a write.
 qint64 copyWrite(qint64 chunk)
 {
     return std::clamp(chunk, 64 * 1024LL, kMiB);
-}
-
-// ms to wait for a reception of `size` bytes: a minute, and 10 MB/s.
-int receiveTimeout(qint64 size)
-{
-    return int(std::min<qint64>(60000 + size / 10000, 3600000));
 }
 
 // The system lines starting with "暗号化" each instance logged so far.

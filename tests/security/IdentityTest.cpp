@@ -1,5 +1,7 @@
 // This installation's key: made once, kept private, the same at every
 // start, and a broken file set aside rather than silently replaced.
+#include "support/BrokenCertificate.h"
+
 #include "core/security/Fingerprint.h"
 #include "core/security/Identity.h"
 #include "core/security/TlsContext.h"
@@ -75,15 +77,7 @@ TEST(Identity, CertificateChecksByDateAndSelfSignature)
     EXPECT_EQ(TlsContext::Check(Identity::Create(1, -10)->certificate()), CertProblem::Expired);
     EXPECT_EQ(TlsContext::Check(Identity::Create(10, 5)->certificate()), CertProblem::NotYetValid);
     EXPECT_EQ(TlsContext::Check(nullptr), CertProblem::Missing);
-    // The signature's last byte flipped: the certificate still parses.
-    const auto id = Identity::Create();
-    unsigned char* der = nullptr;
-    const int len = i2d_X509(id->certificate(), &der);
-    ASSERT_GT(len, 0);
-    der[len - 1] ^= 0x01;
-    const unsigned char* p = der;
-    X509Ptr broken(d2i_X509(nullptr, &p, len));
-    OPENSSL_free(der);
+    const X509Ptr broken = test::brokenCertificate(*Identity::Create());
     ASSERT_TRUE(broken);
     EXPECT_EQ(TlsContext::Check(broken.get()), CertProblem::BadSignature);
 }

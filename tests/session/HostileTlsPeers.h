@@ -6,6 +6,7 @@
 // and then misbehaves. They report what they saw; the tests judge.
 #include "HostilePeers.h"
 #include "SessionSide.h"
+#include "support/BrokenCertificate.h"
 #include "support/WaitFor.h"
 
 #include "core/protocol/HeaderBlock.h"
@@ -129,21 +130,6 @@ inline std::shared_ptr<const TlsContext> looseTls(X509* cert = nullptr, EVP_PKEY
     return std::make_shared<const TlsContext>(std::move(ctx), Identity::Create());
 }
 
-// `id`'s certificate with the last byte of its signature flipped: it
-// parses, but its own key no longer vouches for it.
-inline X509Ptr brokenCertificate(const Identity& id)
-{
-    unsigned char* der = nullptr;
-    const int n = i2d_X509(id.certificate(), &der);
-    EXPECT_GT(n, 0);
-    der[n - 1] ^= 0x01;
-    const unsigned char* p = der;
-    X509Ptr cert(d2i_X509(nullptr, &p, n));
-    OPENSSL_free(der);
-    EXPECT_TRUE(cert);
-    return cert;
-}
-
 // Who presents what, in the handshakes of the tests.
 struct HostileKeys {
     std::shared_ptr<const Identity> honest = Identity::Create();
@@ -173,35 +159,21 @@ inline bool sendClientHelloOnly(TcpConnection& c, const TlsContext& tls)
 // (wire bytes: a Connect answer, and whatever rides with it), runs `after`
 // and then waits for the other side to end the connection.
 struct AnsweringListener {
-    TcpListener listener;
-    TcpConnection conn;
-    Stoppable worker;
     std::atomic<int> ended{-1};  // -1: not yet known; 1: ended within the limit; 0: not
+    RawServer server;            // after `ended`: its thread writes it
     AnsweringListener(const QByteArray& answer, After after, int limitMs)
+        : server(
+              [this, answer, after, limitMs](Stoppable& s, TcpConnection& c) {
+                  c.writeAll(answer);
+                  if (after)
+                      after(s, c);
+                  ended = endsWithin(c, limitMs) ? 1 : 0;
+              },
+              false)
     {
-        EXPECT_TRUE(listener.listen(0));
-        worker.start([this, answer, after, limitMs](Stoppable& s) {
-            auto c = listener.accept();
-            if (!c)
-                return;
-            conn = std::move(*c);
-            HeaderBlock b;
-            Commands::ReadCommand(conn, b, 3000);
-            conn.writeAll(answer);
-            if (after)
-                after(s, conn);
-            ended = endsWithin(conn, limitMs) ? 1 : 0;
-            while (s.pause(50))
-                ;
-        });
+        EXPECT_TRUE(server.listening);
     }
-    ~AnsweringListener()
-    {
-        listener.close();
-        conn.shutdown();
-        worker.stop();
-    }
-    QString port() const { return QString::number(listener.port()); }
+    QString port() const { return server.port(); }
 };
 
 // A Connect answer as one of our own gives it.

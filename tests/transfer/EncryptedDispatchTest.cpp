@@ -2,7 +2,7 @@
 // transfer connections by their key: plaintext from the partner's own
 // address is refused, told once per connection, and nothing is answered
 // or written; the same conversations over TLS with the partner's key are served.
-#include "TransferTestSupport.h"
+#include "ListeningSide.h"
 #include "session/HostileTlsPeers.h"
 
 #include "core/protocol/FileListExchange.h"
@@ -28,55 +28,13 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 
-// Aki listens with a transfer side; Ben, one of our own, is its encrypted partner.
-struct EncryptedListener {
-    QTemporaryDir recvDir;
-    QTemporaryDir sendDir;
-    ServerSide a;
-    SessionControllerLink link{a.ctl};
-    AppSettings settings;
-    std::unique_ptr<TransferCenter> center;
-    std::unique_ptr<TransferDispatch> dispatch;
-    Side partner{QStringLiteral("Ben")};
-
-    EncryptedListener()
-    {
-        settings.RecvDir = recvDir.path() + "/";
-        settings.publish();
-        center = std::make_unique<TransferCenter>(settings, a.log, a.ui);
-        center->setSession(&link);
-        dispatch = std::make_unique<TransferDispatch>(*center);
-        a.ctl.setDispatch(dispatch.get());
-        EXPECT_EQ(partner.connect(QStringLiteral("127.0.0.1"), a.port()), SessionController::ConnectOutcome::Connected);
-        EXPECT_TRUE(waitFor([&] { return a.ctl.hasServerSession(); }, kWaitMs));
-    }
-    ~EncryptedListener()
-    {
-        a.ui.beginShutdown();
-        center->Shutdown();
-        a.ctl.shutdown();
-    }
-    // A transfer connection from the partner's address; over TLS with the
-    // partner's key, as its transfer side opens them, when `tls`.
-    TcpConnection open(bool tls)
-    {
-        TcpConnection c;
-        EXPECT_TRUE(c.connectTo(QStringLiteral("127.0.0.1"), a.ctl.listeningPort(), 2000));
-        if (tls) {
-            EXPECT_EQ(c.startTls(*partner.ctl.tlsContext(), TlsRole::Client, kWaitMs).failure, TlsStream::Failure::None);
-        }
-        return c;
-    }
-};
-
-// The peer's side of a conversation on a thread of its own while this
-// (the UI) thread serves the listening side's steps.
-template <typename F> auto asPeer(F fn)
+// A transfer connection from the partner's address over TLS with the
+// partner's key, as its transfer side opens them.
+TcpConnection openTls(Listening& l)
 {
-    auto f = std::async(std::launch::async, std::move(fn));
-    while (f.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-        QCoreApplication::processEvents();
-    return f.get();
+    TcpConnection c = l.open();
+    EXPECT_EQ(c.startTls(*l.partner.ctl.tlsContext(), TlsRole::Client, kWaitMs).failure, TlsStream::Failure::None);
+    return c;
 }
 
 } // namespace
@@ -85,7 +43,7 @@ TEST(EncryptedDispatch, PlaintextFromThePartnersAddressIsRefusedAndItsKeyIsServe
 {
     // Destroyed last: the listener's threads are joined while SIGPIPE is ignored.
     const IgnoreSigPipe pipe;
-    EncryptedListener l;
+    Listening l(ProtocolLevel::kOwn);  // Ben is one of our own: the session is encrypted
     ASSERT_FALSE(l.link.partnerKey().isEmpty());
     writeFile(l.sendDir.filePath("report.txt"), pattern(1000));
     l.center->sendQueue().Append(QStringLiteral("report.txt"), QStringLiteral("1,000"), l.sendDir.path() + "/",
@@ -111,15 +69,15 @@ TEST(EncryptedDispatch, PlaintextFromThePartnersAddressIsRefusedAndItsKeyIsServe
         return FileListExchange::FetchFileList(c, QByteArray(kToken), lines) && lines.size() == 1;
     };
 
-    EXPECT_FALSE(asPeer([&] { return fetchList(l.open(false)); }));
-    EXPECT_FALSE(asPeer([&] { return push(l.open(false)); }));
+    EXPECT_FALSE(asPeer([&] { return fetchList(l.open()); }));
+    EXPECT_FALSE(asPeer([&] { return push(l.open()); }));
     EXPECT_EQ(l.a.log.count(TrustTexts::TransferPlainRefused(QStringLiteral("127.0.0.1"))), 2);
     EXPECT_TRUE(QDir(l.recvDir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     EXPECT_EQ(row->State(), RowState::Waiting);
     EXPECT_TRUE(l.a.ctl.hasServerSession());
 
-    EXPECT_TRUE(asPeer([&] { return fetchList(l.open(true)); }));
-    EXPECT_TRUE(asPeer([&] { return push(l.open(true)); }));
+    EXPECT_TRUE(asPeer([&] { return fetchList(openTls(l)); }));
+    EXPECT_TRUE(asPeer([&] { return push(openTls(l)); }));
     EXPECT_TRUE(waitFor([&] { return row->State() == RowState::Done; }, kWaitMs));
     EXPECT_EQ(readFile(l.recvDir.filePath(QStringLiteral("pic.png"))), picture);
     EXPECT_EQ(l.a.log.count(TrustTexts::TransferPlainRefused(QStringLiteral("127.0.0.1"))), 2);

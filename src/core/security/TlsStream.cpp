@@ -148,12 +148,9 @@ TlsStream::Result TlsStream::Handshake(int fd, const TlsContext& ctx, TlsRole ro
     return out;
 }
 
-TlsStream::Io TlsStream::read(char* data, std::size_t size, std::size_t& done)
+TlsStream::Io TlsStream::outcome(bool ok)
 {
-    std::lock_guard guard(mutex_);
-    ERR_clear_error();
-    done = 0;
-    if (SSL_read_ex(ssl_.get(), data, size, &done) == 1)
+    if (ok)
         return Io::Ok;
     const int err = SSL_get_error(ssl_.get(), 0);
     ERR_clear_error();
@@ -164,20 +161,20 @@ TlsStream::Io TlsStream::read(char* data, std::size_t size, std::size_t& done)
     return Io::Closed;
 }
 
+TlsStream::Io TlsStream::read(char* data, std::size_t size, std::size_t& done)
+{
+    std::lock_guard guard(mutex_);
+    ERR_clear_error();
+    done = 0;
+    return outcome(SSL_read_ex(ssl_.get(), data, size, &done) == 1);
+}
+
 TlsStream::Io TlsStream::write(const char* data, std::size_t size, std::size_t& done)
 {
     std::lock_guard guard(mutex_);
     ERR_clear_error();
     done = 0;
-    if (SSL_write_ex(ssl_.get(), data, size, &done) == 1)
-        return Io::Ok;
-    const int err = SSL_get_error(ssl_.get(), 0);
-    ERR_clear_error();
-    if (err == SSL_ERROR_WANT_READ)
-        return Io::WantRead;
-    if (err == SSL_ERROR_WANT_WRITE)
-        return Io::WantWrite;
-    return Io::Closed;
+    return outcome(SSL_write_ex(ssl_.get(), data, size, &done) == 1);
 }
 
 QByteArray TlsStream::exportKey(const char* label, int length) const

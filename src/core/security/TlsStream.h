@@ -55,6 +55,9 @@ public:
     TlsStream(SslPtr ssl, QByteArray peerFingerprint);
 
 private:
+    // What the last read or write came to; the lock is held.
+    Io outcome(bool ok);
+
     mutable std::mutex mutex_;  // OpenSSL lets one thread at a time into an SSL object
     SslPtr ssl_;
     QByteArray peerFingerprint_;
