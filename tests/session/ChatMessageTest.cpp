@@ -173,6 +173,9 @@ TEST(ChatMessage, OnlyTheSessionConnectionSpeaksInTheLog)
     ASSERT_TRUE(Transport::SendContent(stranger, QByteArray(kToken), "Message", "forged\r\n"));
     ASSERT_TRUE(p.b.SendChatMessage(QStringLiteral("real")));
     QTRY_VERIFY_WITH_TIMEOUT(p.aLog.contains(QStringLiteral("real\r\n")), kWaitMs);
+    // The sender logs its own line when its write has ended, which may come
+    // after the peer has the message.
+    QTRY_VERIFY_WITH_TIMEOUT(p.bLog.contains(QStringLiteral("real\r\n")), kWaitMs);
     EXPECT_EQ(p.aLog.kindOf(QStringLiteral("real\r\n")), LineRecv);
     EXPECT_EQ(p.bLog.kindOf(QStringLiteral("real\r\n")), LineOwn);
     EXPECT_EQ(p.aLog.peerName(), QStringLiteral("Ben"));
